@@ -1,0 +1,192 @@
+#include "convert/v8_to_cef.h"
+
+#include <cmath>
+
+#include "convert/keyed_collection.h"
+
+namespace {
+
+// Walks one value tree; `remaining` caps the values of the whole tree.
+class OutgoingConversion {
+ public:
+  explicit OutgoingConversion(const CefRefPtr<CefV8Context>& context)
+      : context(context) {}
+
+  // `depth` is the number of lists and dictionaries around the value.
+  CefRefPtr<CefValue> Convert(const CefRefPtr<CefV8Value>& value, int depth) {
+    CefRefPtr<CefValue> result = CefValue::Create();
+    if (!value || remaining == 0) {
+      return result;
+    }
+    --remaining;
+    if (value->IsNull() || value->IsUndefined()) {
+      result->SetNull();
+    } else if (value->IsBool()) {
+      result->SetBool(value->GetBoolValue());
+    } else if (value->IsInt()) {
+      result->SetInt(value->GetIntValue());
+    } else if (value->IsDouble()) {
+      // CEF would store NaN and infinities as 0.0; NULL says "no number".
+      const double number = value->GetDoubleValue();
+      if (std::isfinite(number)) {
+        result->SetDouble(number);
+      }
+    } else if (value->IsString()) {
+      result->SetString(value->GetStringValue());
+    } else if (value->IsArrayBuffer()) {
+      ConvertArrayBuffer(value, result);
+    } else if (value->IsArray()) {
+      if (depth < kMaxValueNesting) {
+        ConvertArray(value, depth, result);
+      }
+    } else if (value->IsObject()) {
+      if (depth + 1 < kMaxValueNesting) {
+        ConvertObject(value, depth, result);
+      }
+    }
+    return result;
+  }
+
+ private:
+  void ConvertArrayBuffer(const CefRefPtr<CefV8Value>& buffer,
+                          const CefRefPtr<CefValue>& result) {
+    const size_t size = buffer->GetArrayBufferByteLength();
+    const void* data = buffer->GetArrayBufferData();
+    // CEF refuses empty binaries; an empty or detached buffer stays NULL.
+    if (!data || size == 0) {
+      return;
+    }
+    result->SetBinary(CefBinaryValue::Create(data, size));
+  }
+
+  void ConvertArray(const CefRefPtr<CefV8Value>& array,
+                    int depth,
+                    const CefRefPtr<CefValue>& result) {
+    CefRefPtr<CefListValue> list = ConvertElements(array, depth);
+    if (list) {
+      result->SetList(list);
+    }
+  }
+
+  // The list for a page array, or empty when the array is too long.
+  CefRefPtr<CefListValue> ConvertElements(const CefRefPtr<CefV8Value>& array,
+                                          int depth) {
+    // A length without elements (a.length = 2e9) must not size the list.
+    const int length = array->GetArrayLength();
+    if (length > kMaxArrayLength) {
+      return nullptr;
+    }
+    CefRefPtr<CefListValue> list = CefListValue::Create();
+    if (length <= 0) {
+      return list;
+    }
+    list->SetSize(static_cast<size_t>(length));
+    for (int i = 0; i < length; ++i) {
+      // A hole or a throwing element reads as undefined or null: NULL.
+      list->SetValue(static_cast<size_t>(i),
+                     Convert(array->GetValue(i), depth + 1));
+    }
+    return list;
+  }
+
+  void ConvertObject(const CefRefPtr<CefV8Value>& object,
+                     int depth,
+                     const CefRefPtr<CefValue>& result) {
+    CefRefPtr<CefV8Value> constructor = object->GetValue("constructor");
+    if (!constructor || !constructor->IsObject()) {
+      return;
+    }
+    CefRefPtr<CefV8Value> name = constructor->GetValue("name");
+    if (!name || !name->IsString()) {
+      return;
+    }
+    const CefString constructorName = name->GetStringValue();
+    if (constructorName == "Map") {
+      ConvertMap(object, depth, result);
+    } else if (constructorName == "Object") {
+      ConvertPlainObject(object, depth, result);
+    }
+  }
+
+  void ConvertMap(const CefRefPtr<CefV8Value>& map,
+                  int depth,
+                  const CefRefPtr<CefValue>& result) {
+    CefRefPtr<CefV8Value> keysFunction = map->GetValue("keys");
+    CefRefPtr<CefV8Value> valuesFunction = map->GetValue("values");
+    CefRefPtr<CefV8Value> arrayConstructor = GlobalProperty("Array");
+    if (!keysFunction || !valuesFunction || !arrayConstructor) {
+      return;
+    }
+    CefRefPtr<CefV8Value> from = arrayConstructor->GetValue("from");
+    if (!from) {
+      return;
+    }
+    CefRefPtr<CefV8Value> keysIterator = keysFunction->ExecuteFunction(map, {});
+    CefRefPtr<CefV8Value> valuesIterator =
+        valuesFunction->ExecuteFunction(map, {});
+    if (!keysIterator || !valuesIterator) {
+      return;
+    }
+    StoreCollection(from->ExecuteFunction(arrayConstructor, {keysIterator}),
+                    from->ExecuteFunction(arrayConstructor, {valuesIterator}),
+                    depth, result);
+  }
+
+  void ConvertPlainObject(const CefRefPtr<CefV8Value>& object,
+                          int depth,
+                          const CefRefPtr<CefValue>& result) {
+    CefRefPtr<CefV8Value> objectConstructor = GlobalProperty("Object");
+    if (!objectConstructor) {
+      return;
+    }
+    CefRefPtr<CefV8Value> keysFunction = objectConstructor->GetValue("keys");
+    CefRefPtr<CefV8Value> valuesFunction =
+        objectConstructor->GetValue("values");
+    if (!keysFunction || !valuesFunction) {
+      return;
+    }
+    StoreCollection(
+        keysFunction->ExecuteFunction(objectConstructor, {object}),
+        valuesFunction->ExecuteFunction(objectConstructor, {object}), depth,
+        result);
+  }
+
+  // Writes the keyed form of two collected arrays. Anything but two arrays
+  // of equal length (a patched Object.keys, a getter deleting properties)
+  // leaves the collection NULL rather than sending mismatched lists.
+  void StoreCollection(const CefRefPtr<CefV8Value>& keys,
+                       const CefRefPtr<CefV8Value>& values,
+                       int depth,
+                       const CefRefPtr<CefValue>& result) {
+    if (!keys || !values || !keys->IsArray() || !values->IsArray()) {
+      return;
+    }
+    CefRefPtr<CefListValue> keyList = ConvertElements(keys, depth + 1);
+    CefRefPtr<CefListValue> valueList = ConvertElements(values, depth + 1);
+    if (!keyList || !valueList || keyList->GetSize() != valueList->GetSize()) {
+      return;
+    }
+    CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
+    dictionary->SetList(kKeyedCollectionKeys, keyList);
+    dictionary->SetList(kKeyedCollectionValues, valueList);
+    result->SetDictionary(dictionary);
+  }
+
+  CefRefPtr<CefV8Value> GlobalProperty(const char* name) {
+    if (!context) {
+      return nullptr;
+    }
+    CefRefPtr<CefV8Value> global = context->GetGlobal();
+    return global ? global->GetValue(name) : nullptr;
+  }
+
+  const CefRefPtr<CefV8Context>& context;
+  size_t remaining = kMaxConvertedValues;
+};
+
+}  // namespace
+
+CefRefPtr<CefValue> V8ValueToCefValue(const CefRefPtr<CefV8Context>& context,
+                                      const CefRefPtr<CefV8Value>& value) {
+  return OutgoingConversion(context).Convert(value, 0);
+}
