@@ -41,14 +41,20 @@ struct ProcessRecord {
 
 const ProcessRecord& LastProcess();
 
+// Notes a CEF call into the application in LastProcess().hooks (and the
+// trace); roles record the events they drive with it.
+void RecordHook(const std::string& hook);
+
 // Sets up the process-global command line the way CefExecuteProcess does,
 // for tests that call hooks directly. argv[0] is the program.
 void InitGlobalCommandLine(int argc, const char* const* argv);
-// Back to the state before any CefExecuteProcess: no global command line.
+// Back to the state before any CefExecuteProcess: no global command line,
+// an empty record. Installed roles stay.
 void ResetProcessState();
 
-// Trace lines ("cefsim: ...") describing each hook call; also enabled for
-// every run by the environment variable CEFSIM_TRACE=1 (to stderr).
+// Trace lines ("cefsim: ...") describing each hook call go to `sink`; with
+// no sink they go to stderr when the environment has CEFSIM_TRACE=1.
 void SetTraceSink(std::function<void(const std::string& line)> sink);
+void Trace(const std::string& line);
 
 }  // namespace cefsim
