@@ -1,0 +1,37 @@
+// A small stand-in for the launcher executable. Each macro takes away one
+// property that scripts/check-pe.py must notice.
+
+#include <windows.h>
+
+extern "C" int cef_execute_process(const void*, void*, void*);
+
+#if defined(EXPORTS_IN_NAMESPACE)
+// C++ linkage: exported under a mangled name.
+namespace gpu {
+#else
+extern "C" {
+#endif
+
+#if defined(EXPORT_FUNCTIONS)
+__declspec(dllexport) DWORD NvOptimusEnablement() {
+  return 1;
+}
+__declspec(dllexport) DWORD AmdPowerXpressRequestHighPerformance() {
+  return 1;
+}
+#elif !defined(NO_EXPORTS)
+__declspec(dllexport) DWORD NvOptimusEnablement = NV_VALUE;
+#if !defined(NO_AMD_EXPORT)
+__declspec(dllexport) DWORD AmdPowerXpressRequestHighPerformance = 1;
+#endif
+#endif
+
+}  // extern "C" or namespace gpu
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+#if defined(NO_CEF_CALL)
+  return 0;
+#else
+  return cef_execute_process(nullptr, nullptr, nullptr);
+#endif
+}
