@@ -30,6 +30,10 @@ extern int32_t nextCallId;
 // wraps to 0 instead of overflowing.
 int32_t TakeNextCallId();
 
+// Decoded records refer into the received message (CEF's getters return
+// live references that do not keep their parent alive): use them only while
+// the message is held, as the render-process hook does.
+//
 // Encoding never changes a record: containers are copied into the message,
 // because CEF moves a created container into its new parent and leaves the
 // caller's handle dead. A record can therefore be encoded more than once.

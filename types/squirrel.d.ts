@@ -1,0 +1,60 @@
+// The global object that cef-launcher installs in every script context of a
+// page rendered by the game's browser. Both functions send a call to the
+// game's Squirrel runtime and return at once; the promise settles when the
+// game answers. There is no time-out.
+
+/**
+ * A value that crosses to the game unchanged in meaning. Anything else is
+ * sent as `null`: functions, Dates, Sets, typed arrays, promises, symbols,
+ * BigInts, boxed primitives, instances of classes (including subclasses of
+ * Map), objects without a prototype, NaN and ±Infinity, empty ArrayBuffers
+ * and arrays longer than 4,194,304 elements. A value whose reading throws
+ * (a throwing getter, a Proxy) is sent as `null` where the read failed.
+ * Nesting deeper than 128 levels (a Map or plain object counts twice) is cut
+ * off with `null`, so a structure that contains itself still sends.
+ */
+type SquirrelValue =
+  | null
+  | undefined // sent as null
+  | boolean
+  | number // whole numbers in the signed 32-bit range arrive as integers
+  | string
+  | ArrayBuffer // copied
+  | SquirrelValue[] // holes are sent as null
+  | Map<SquirrelValue, SquirrelValue>
+  | { [key: string]: SquirrelValue }; // own enumerable string keys only
+
+/**
+ * A value the game can send back. Plain objects arrive as plain objects only
+ * when the game marks them; otherwise keyed collections arrive as Maps (a
+ * plain object sent by the page and returned unchanged comes back as a Map).
+ * Nothing arrives as undefined.
+ */
+type SquirrelResult =
+  | null
+  | boolean
+  | number
+  | string
+  | ArrayBuffer
+  | SquirrelResult[]
+  | Map<SquirrelResult, SquirrelResult>
+  | { [key: string]: SquirrelResult };
+
+interface Squirrel {
+  /**
+   * Calls the Squirrel function `name` with `args`.
+   * Throws `Error("First argument of call must be of string type")` at once,
+   * without sending anything, when `name` is missing or not a string.
+   * Rejects with an `Error` whose message is the game's error text.
+   */
+  call(name: string, ...args: SquirrelValue[]): Promise<SquirrelResult>;
+
+  /**
+   * Hands Squirrel source text to the game's "compilestring".
+   * Throws `Error("First argument if eval() must be of string type")` at
+   * once unless called with exactly one string.
+   */
+  eval(code: string): Promise<SquirrelResult>;
+}
+
+declare var squirrel: Squirrel;
