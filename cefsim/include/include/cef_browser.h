@@ -5,7 +5,8 @@
 #include "include/cef_base.h"
 #include "include/cef_frame.h"
 
-class CefBrowserHost;
+// The browser-process side of a browser; never available in a renderer.
+class CefBrowserHost : public virtual CefBaseRefCounted {};
 
 // A browser window's renderer-side representation.
 class CefBrowser : public virtual CefBaseRefCounted {

@@ -3,12 +3,11 @@
 #include "include/cef_base.h"
 #include "include/cef_dom.h"
 #include "include/cef_process_message.h"
+#include "include/cef_request.h"
+#include "include/cef_string_visitor.h"
+#include "include/cef_urlrequest.h"
 
 class CefBrowser;
-class CefRequest;
-class CefStringVisitor;
-class CefURLRequest;
-class CefURLRequestClient;
 class CefV8Context;
 
 // One frame of a browser; renderer-side methods work on the render thread.

@@ -5,8 +5,8 @@
 #include "include/cef_base.h"
 #include "include/cef_browser.h"
 #include "include/cef_frame.h"
+#include "include/cef_task.h"
 
-class CefTaskRunner;
 class CefV8Exception;
 class CefV8Handler;
 class CefV8StackFrame;

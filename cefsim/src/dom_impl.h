@@ -1,0 +1,17 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "include/cef_dom.h"
+
+namespace cefsim {
+
+// A focused node for OnFocusedNodeChanged. CEF detaches the document right
+// after the callback: once *documentAlive is false every method answers
+// false or empty.
+CefRefPtr<CefDOMNode> NewFocusedNode(std::shared_ptr<bool> documentAlive,
+                                     bool element,
+                                     const std::string& tagName);
+
+}  // namespace cefsim
