@@ -90,8 +90,7 @@ IsolateManager::IsolateManager() {
   iso->SetMicrotasksPolicy(v8::MicrotasksPolicy::kScoped);
   iso->AddMessageListenerWithErrorLevel(
       &IsolateManager::OnMessage,
-      v8::Isolate::kMessageError | v8::Isolate::kMessageWarning,
-      v8::External::New(iso, this));
+      v8::Isolate::kMessageError | v8::Isolate::kMessageWarning);
   currentManager = this;
 }
 
@@ -190,9 +189,9 @@ void IsolateManager::Log(const std::string& line) {
 }
 
 void IsolateManager::OnMessage(v8::Local<v8::Message> message,
-                               v8::Local<v8::Value> data) {
-  auto* self = static_cast<IsolateManager*>(data.As<v8::External>()->Value());
-  if (self->onMessage) {
+                               v8::Local<v8::Value>) {
+  IsolateManager* self = currentManager;
+  if (self && self->onMessage) {
     self->onMessage(message);
   }
 }
