@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# CI's fuzz smoke run: every target replays its corpus from fuzz/corpus/ and
+# then runs a fixed number of new inputs. Any finding fails the run. The
+# corpus in the repo is only read.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${CEF_LAUNCHER_FUZZ_BUILD:-$root/build/fuzz}"
+runs="${CEF_LAUNCHER_FUZZ_RUNS:-20000}"
+
+"$root/scripts/fuzz-build.sh"
+
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+
+for fuzzer in "$build"/fuzz/*_fuzzer; do
+  name="$(basename "$fuzzer")"
+  target="${name%_fuzzer}"
+  corpus="$root/fuzz/corpus/$target"
+  mkdir -p "$scratch/$target"
+  # Per-target iteration counts for the slow V8 targets, else $runs.
+  count="$runs"
+  if [[ -f "$root/fuzz/$name.runs" ]]; then
+    count="$(cat "$root/fuzz/$name.runs")"
+  fi
+  echo "fuzz: $target, corpus $(ls "$corpus" 2>/dev/null | wc -l) inputs + $count runs"
+  dictionary=()
+  if [[ -f "$root/fuzz/$name.dict" ]]; then
+    dictionary=(-dict="$root/fuzz/$name.dict")
+  fi
+  if ! "$fuzzer" -runs="$count" -seed=1 -timeout=60 -rss_limit_mb=4096 \
+      -artifact_prefix="$scratch/" "${dictionary[@]}" \
+      "$scratch/$target" "$corpus" >"$scratch/$target.log" 2>&1; then
+    tail -60 "$scratch/$target.log"
+    for artifact in "$scratch"/crash-* "$scratch"/leak-* "$scratch"/timeout-* "$scratch"/oom-*; do
+      [[ -f "$artifact" ]] && { echo "fuzz: $target finding $(basename "$artifact"):"; xxd "$artifact" | head -20; }
+    done
+    echo "fuzz: $target FAILED" >&2
+    exit 1
+  fi
+  grep -E '^(Done|#[0-9]+.*DONE)' "$scratch/$target.log" | tail -1 || true
+done
+echo "fuzz: smoke run clean"
