@@ -26,6 +26,9 @@ list(APPEND CMAKE_MODULE_PATH "${CEF_ROOT}/cmake")
 find_package(CEF REQUIRED)
 
 if(MSVC)
+  # CEF's /W4 /WX (cef_launcher_apply_real_cef) are the warnings here; cl
+  # would read the GCC flags as /Wall and unknown options.
+  set(CEF_LAUNCHER_WARNINGS "")
   # The program is C++20 (CMAKE_CXX_STANDARD); two /std: flags only warn.
   list(REMOVE_ITEM CEF_CXX_COMPILER_FLAGS /std:c++17)
   # CEF builds without C++ exceptions or RTTI (/GR-, _HAS_EXCEPTIONS=0).

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds the real 32-bit cef-launcher.exe with MinGW-w64 against a CEF 130
+# distribution (libcef_dll_wrapper from its sources, libcef from its import
+# library or from libcef.def) and prints the checker's verdict.
+#
+# Usage: scripts/build-windows.sh [CEF_ROOT]
+#        scripts/build-windows.sh --install-only   (just the cross toolchain)
+#   CEF_ROOT defaults to $CEF_ROOT, then ../shared/cef/cef_binary_130 beside
+#   the repository. Output: build/windows-mingw/Release/cef-launcher.exe.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+
+install_toolchain() {
+  local packages=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+    cmake ninja-build libfmt-dev python3)
+  local missing=()
+  for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "== installing ${missing[*]}"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      "${missing[@]}" >/dev/null
+  fi
+}
+
+if [ "${1:-}" = --install-only ]; then
+  install_toolchain
+  exit 0
+fi
+
+cef_root=${1:-${CEF_ROOT:-$repo/../shared/cef/cef_binary_130}}
+if [ ! -f "$cef_root/cmake/FindCEF.cmake" ]; then
+  echo "windows build: skipped, no CEF distribution at $cef_root (a clone without ../shared has none)"
+  exit 0
+fi
+cef_root=$(cd "$cef_root" && pwd)
+build=$repo/build/windows-mingw
+exe=$build/Release/cef-launcher.exe
+
+install_toolchain
+mkdir -p "$build"
+
+echo "== configure $build against $cef_root"
+cmake -S "$repo" -B "$build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-i686.cmake" \
+  -DCEF_ROOT="$cef_root" -DCMAKE_BUILD_TYPE=Release >"$build.configure.log" 2>&1 ||
+  { tail -n 40 "$build.configure.log"; echo "windows build: configure failed" >&2; exit 1; }
+
+echo "== build libcef_dll_wrapper and cef-launcher.exe (-j2, log in $build.log)"
+cmake --build "$build" -j2 >"$build.log" 2>&1 ||
+  { grep -E -A12 'FAILED|error' "$build.log" | head -n 80; echo "windows build: build failed" >&2; exit 1; }
+
+echo "== check $exe"
+python3 "$repo/scripts/check-pe.py" "$exe"
