@@ -37,8 +37,8 @@ void RunAudioServiceHook(CefCommandLine& commandLine, AudioSystem& audio) {
   if (!IsAudioServiceProcess(commandLine)) {
     return;
   }
-  // The session must exist before the browser side, woken by the pid file,
-  // looks for it.
+  // Before any file is touched: once the pid file appears, the browser side
+  // may look for this process's session.
   audio.KeepAudioSessionAlive();
 
   const AudioServiceFiles files = AudioServiceFilesBeside(
