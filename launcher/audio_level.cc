@@ -1,8 +1,12 @@
 #include "launcher/audio_level.h"
 
+#include <algorithm>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <string>
 #include <system_error>
 
 namespace {
@@ -25,6 +29,100 @@ bool StartsHexNumber(const char* text, const char* end) {
   }
   return IsHexDigit(text[2]) ||
          (text[2] == '.' && end - text >= 4 && IsHexDigit(text[3]));
+}
+
+// The value of number text as 0.d1d2d3... times base^exponent, without
+// leading or trailing zero digits; hexadecimal text is read as bits, base 2.
+struct Significand {
+  std::string digits;
+  int64_t exponent = 0;
+};
+
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  return (c | 0x20) - 'a' + 10;
+}
+
+// Reads the unsigned text that from_chars accepted: digits, an optional point
+// and digits, an optional exponent ("e", or "p" in powers of two for hex).
+Significand ReadSignificand(const char* text, const char* end, bool hex) {
+  constexpr int64_t kLimit = int64_t{1} << 40;
+  Significand result;
+  int64_t unitsBeforePoint = 0;
+  bool afterPoint = false;
+  while (text != end && (IsHexDigit(*text) || *text == '.')) {
+    if (!hex && (*text == 'e' || *text == 'E')) {
+      break;
+    }
+    if (*text == '.') {
+      afterPoint = true;
+    } else if (hex) {
+      const int digit = DigitValue(*text);
+      for (int bit = 3; bit >= 0; --bit) {
+        result.digits.push_back(static_cast<char>('0' + ((digit >> bit) & 1)));
+      }
+      unitsBeforePoint += afterPoint ? 0 : 4;
+    } else {
+      result.digits.push_back(*text);
+      unitsBeforePoint += afterPoint ? 0 : 1;
+    }
+    ++text;
+  }
+  int64_t exponent = 0;
+  if (text != end) {
+    ++text;  // 'e' or 'p'
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') {
+      ++text;
+    }
+    for (; text != end; ++text) {
+      exponent = std::min(kLimit, exponent * 10 + (*text - '0'));
+    }
+    exponent = negative ? -exponent : exponent;
+  }
+  const size_t first = result.digits.find_first_not_of('0');
+  if (first == std::string::npos) {
+    return {};
+  }
+  result.digits.erase(result.digits.find_last_not_of('0') + 1);
+  result.digits.erase(0, first);
+  result.exponent = unitsBeforePoint - static_cast<int64_t>(first) + exponent;
+  return result;
+}
+
+// The exact value of `value` in the same form.
+Significand ExactSignificand(double value, bool hex) {
+  char text[256];
+  const std::to_chars_result written =
+      hex ? std::to_chars(text, text + sizeof(text), value,
+                          std::chars_format::hex)
+          : std::to_chars(text, text + sizeof(text), value,
+                          std::chars_format::scientific, 200);
+  return ReadSignificand(text, written.ptr, hex);
+}
+
+// Compares two nonzero magnitudes.
+int Compare(const Significand& a, const Significand& b) {
+  if (a.exponent != b.exponent) {
+    return a.exponent < b.exponent ? -1 : 1;
+  }
+  return a.digits.compare(b.digits);
+}
+
+// strtof's underflow (ERANGE) for a result `value` at most FLT_MIN read from
+// [text, end): the result is inexact and the number, rounded to float
+// precision with an unbounded exponent, stays below FLT_MIN. An exact
+// subnormal is no underflow.
+bool Underflows(float value, const char* text, const char* end, bool hex) {
+  const Significand number = ReadSignificand(text, end, hex);
+  if (value < FLT_MIN) {
+    return Compare(number, ExactSignificand(value, hex)) != 0;
+  }
+  // Halfway between FLT_MIN and the float below it, which rounds up.
+  constexpr double kHalfwayBelowMinimum = 0x1.ffffffp-127;
+  return Compare(number, ExactSignificand(kHalfwayBelowMinimum, hex)) < 0;
 }
 
 }  // namespace
@@ -50,16 +148,18 @@ float ParseVolumeLevel(const std::string& text) {
   }
 
   float value = 0.0f;
+  const bool hex = StartsHexNumber(next, end);
+  const char* number = hex ? next + 2 : next;
   const std::from_chars_result result =
-      StartsHexNumber(next, end)
-          ? std::from_chars(next + 2, end, value, std::chars_format::hex)
-          : std::from_chars(next, end, value);
+      hex ? std::from_chars(number, end, value, std::chars_format::hex)
+          : std::from_chars(number, end, value);
   if (result.ec != std::errc()) {
     return kDefaultVolumeLevel;
   }
-  // strtof reports a subnormal result as an underflow (ERANGE), as it does a
-  // nonzero value rounding to zero; from_chars reports only the latter.
-  if (std::fpclassify(value) == FP_SUBNORMAL) {
+  // from_chars reports only a nonzero value rounding to zero; strtof also
+  // reports inexact results in and just above the subnormal range.
+  if (value != 0.0f && value <= FLT_MIN &&
+      Underflows(value, number, result.ptr, hex)) {
     return kDefaultVolumeLevel;
   }
   return negative ? -value : value;
