@@ -135,7 +135,13 @@ v8::Local<v8::Context> IsolateManager::NewContext(FrameModel* frame,
                                                   int worldId,
                                                   WindowRecord** record) {
   v8::EscapableHandleScope scope(iso);
-  v8::Local<v8::Context> context = v8::Context::New(iso);
+  // Blink's global object is a Window: its constructor is named "Window",
+  // not "Object", and page code and conversions see that.
+  v8::Local<v8::FunctionTemplate> windowTemplate =
+      v8::FunctionTemplate::New(iso);
+  windowTemplate->SetClassName(v8::String::NewFromUtf8Literal(iso, "Window"));
+  v8::Local<v8::Context> context =
+      v8::Context::New(iso, nullptr, windowTemplate->InstanceTemplate());
   auto window = std::make_unique<WindowRecord>();
   window->frame = frame;
   window->worldId = worldId;
