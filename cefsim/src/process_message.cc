@@ -1,5 +1,7 @@
 #include "include/cef_process_message.h"
 
+#include <string>
+
 #include "cefsim/fatal.h"
 #include "cefsim/transit.h"
 #include "values_internal.h"
@@ -95,10 +97,11 @@ std::optional<WireMessage> TakeForSending(
   if (!impl->arguments->Valid()) {
     return std::nullopt;
   }
-  if (WireSize(*impl->arguments->node, 1) > kMaxTransitBytes) {
-    Fatal(
-        "a process message is larger than 128 MiB: beyond Mojo's message "
-        "size limit; use CefSharedProcessMessageBuilder");
+  size_t size = WireSize(*impl->arguments->node, 1);
+  if (size > kMaxTransitBytes) {
+    Fatal("a process message of about " + std::to_string(size >> 20) +
+          " MiB was sent: beyond Mojo's 128 MiB message size limit; use "
+          "CefSharedProcessMessageBuilder");
   }
   // CEF quirk: the list is moved out, not copied; the message and every
   // reference into it are invalid from here on, even when read-only.
