@@ -11,15 +11,21 @@ inline constexpr char kKeyedCollectionValues[] = "values";
 inline constexpr char kKeyedCollectionIsObject[] = "isObject";
 
 // Deepest nesting of lists and dictionaries either conversion builds. A Map
-// or plain object takes two levels: its dictionary and its lists. Chromium
-// refuses messages nested much deeper, and the bound also ends cycles.
-inline constexpr int kMaxValueNesting = 128;
+// or plain object takes two levels: its dictionary and its lists. Chromium's
+// channel refuses messages nested past about 100 levels (and kills a renderer
+// that sends one); a value sits inside up to two lists of its message and its
+// leaves take a level of their own, so 96 keeps every message within reach.
+// The bound also ends cycles.
+inline constexpr int kMaxValueNesting = 96;
 
 // Longest page array that is converted; anything longer could not cross the
 // 128 MiB IPC limit anyway.
 inline constexpr int kMaxArrayLength = 4'194'304;
 
-// Most values one outgoing conversion produces: 128 MiB at the 16 bytes a
-// serialized value takes at least. Shared sub-structures (an array holding
-// itself twice) would otherwise multiply without bound.
-inline constexpr size_t kMaxConvertedValues = 8'388'608;
+// The most content one outgoing conversion produces, counted as 16 bytes per
+// value (the least a serialized value takes) plus string and binary bytes.
+// Beyond it the rest of the value is NULL: the message must stay well inside
+// Chromium's 128 MiB IPC limit, and shared sub-structures (an array holding
+// itself twice per level) must not multiply without bound.
+inline constexpr size_t kMaxConvertedBytes = size_t{96} << 20;
+inline constexpr size_t kConvertedValueBytes = 16;

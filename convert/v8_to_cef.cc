@@ -6,19 +6,21 @@
 
 namespace {
 
-// Walks one value tree; `remaining` caps the values of the whole tree.
+// Walks one value tree; `remaining` is what is left of its size budget.
 class OutgoingConversion {
  public:
   explicit OutgoingConversion(const CefRefPtr<CefV8Context>& context)
       : context(context) {}
 
-  // `depth` is the number of lists and dictionaries around the value.
-  CefRefPtr<CefValue> Convert(const CefRefPtr<CefV8Value>& value, int depth) {
+  // `depth` is the number of lists and dictionaries around the value;
+  // `prepaid` when its list entry was paid for with the list.
+  CefRefPtr<CefValue> Convert(const CefRefPtr<CefV8Value>& value,
+                              int depth,
+                              bool prepaid = false) {
     CefRefPtr<CefValue> result = CefValue::Create();
-    if (!value || remaining == 0) {
+    if (!value || (!prepaid && !Spend(kConvertedValueBytes))) {
       return result;
     }
-    --remaining;
     if (value->IsNull() || value->IsUndefined()) {
       result->SetNull();
     } else if (value->IsBool()) {
@@ -32,7 +34,10 @@ class OutgoingConversion {
         result->SetDouble(number);
       }
     } else if (value->IsString()) {
-      result->SetString(value->GetStringValue());
+      CefString text = value->GetStringValue();
+      if (Spend(text.length())) {
+        result->SetString(text);
+      }
     } else if (value->IsArrayBuffer()) {
       ConvertArrayBuffer(value, result);
     } else if (value->IsArray()) {
@@ -53,7 +58,7 @@ class OutgoingConversion {
     const size_t size = buffer->GetArrayBufferByteLength();
     const void* data = buffer->GetArrayBufferData();
     // CEF refuses empty binaries; an empty or detached buffer stays NULL.
-    if (!data || size == 0) {
+    if (!data || size == 0 || !Spend(size)) {
       return;
     }
     result->SetBinary(CefBinaryValue::Create(data, size));
@@ -68,7 +73,8 @@ class OutgoingConversion {
     }
   }
 
-  // The list for a page array, or empty when the array is too long.
+  // The list for a page array, or empty when the array is too long for the
+  // bound or the budget.
   CefRefPtr<CefListValue> ConvertElements(const CefRefPtr<CefV8Value>& array,
                                           int depth) {
     // A length without elements (a.length = 2e9) must not size the list.
@@ -80,11 +86,16 @@ class OutgoingConversion {
     if (length <= 0) {
       return list;
     }
+    // Every entry exists from SetSize on, converted or not.
+    if (!Spend(static_cast<size_t>(length) * kConvertedValueBytes)) {
+      return nullptr;
+    }
     list->SetSize(static_cast<size_t>(length));
-    for (int i = 0; i < length; ++i) {
+    // Once the budget is spent the rest stays the NULL padding of SetSize.
+    for (int i = 0; i < length && remaining > 0; ++i) {
       // A hole or a throwing element reads as undefined or null: NULL.
       list->SetValue(static_cast<size_t>(i),
-                     Convert(array->GetValue(i), depth + 1));
+                     Convert(array->GetValue(i), depth + 1, true));
     }
     return list;
   }
@@ -158,7 +169,8 @@ class OutgoingConversion {
                        const CefRefPtr<CefV8Value>& values,
                        int depth,
                        const CefRefPtr<CefValue>& result) {
-    if (!keys || !values || !keys->IsArray() || !values->IsArray()) {
+    if (!keys || !values || !keys->IsArray() || !values->IsArray() ||
+        !Spend(2 * kConvertedValueBytes)) {
       return;
     }
     CefRefPtr<CefListValue> keyList = ConvertElements(keys, depth + 1);
@@ -172,6 +184,16 @@ class OutgoingConversion {
     result->SetDictionary(dictionary);
   }
 
+  // Takes `bytes` from the budget; once it does not fit, nothing more does.
+  bool Spend(size_t bytes) {
+    if (bytes > remaining) {
+      remaining = 0;
+      return false;
+    }
+    remaining -= bytes;
+    return true;
+  }
+
   CefRefPtr<CefV8Value> GlobalProperty(const char* name) {
     if (!context) {
       return nullptr;
@@ -181,7 +203,7 @@ class OutgoingConversion {
   }
 
   const CefRefPtr<CefV8Context>& context;
-  size_t remaining = kMaxConvertedValues;
+  size_t remaining = kMaxConvertedBytes;
 };
 
 }  // namespace

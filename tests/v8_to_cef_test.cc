@@ -1,0 +1,286 @@
+#include "convert/v8_to_cef.h"
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "convert/keyed_collection.h"
+#include "page_fixture.h"
+
+namespace {
+
+// Lists and dictionaries nested in `value`, counting itself.
+int Nesting(const CefRefPtr<CefValue>& value) {
+  int deepest = 0;
+  if (value->GetType() == VTYPE_LIST) {
+    CefRefPtr<CefListValue> list = value->GetList();
+    for (size_t i = 0; i < list->GetSize(); ++i) {
+      deepest = std::max(deepest, Nesting(list->GetValue(i)));
+    }
+    return deepest + 1;
+  }
+  if (value->GetType() == VTYPE_DICTIONARY) {
+    CefRefPtr<CefDictionaryValue> dictionary = value->GetDictionary();
+    CefDictionaryValue::KeyList keys;
+    dictionary->GetKeys(keys);
+    for (const CefString& key : keys) {
+      deepest = std::max(deepest, Nesting(dictionary->GetValue(key)));
+    }
+    return deepest + 1;
+  }
+  return 0;
+}
+
+class OutgoingTest : public PageTest {
+ protected:
+  CefRefPtr<CefValue> Convert(const std::string& script) {
+    CefRefPtr<CefV8Value> value = Run(script);
+    if (!value) {
+      return nullptr;
+    }
+    CefRefPtr<CefV8Context> context = Context();
+    context->Enter();
+    CefRefPtr<CefValue> result = V8ValueToCefValue(context, value);
+    context->Exit();
+    // The conversion itself never leaves a context entered.
+    EXPECT_FALSE(CefV8Context::InContext());
+    EXPECT_TRUE(result);
+    return result;
+  }
+
+  std::string ConvertText(const std::string& script) {
+    CefRefPtr<CefValue> result = Convert(script);
+    return result ? cefsim::ValueText(result) : "nullptr";
+  }
+};
+
+struct OutgoingCase {
+  const char* name;
+  const char* script;
+  const char* message;
+};
+
+class OutgoingTableTest : public OutgoingTest,
+                          public testing::WithParamInterface<OutgoingCase> {};
+
+TEST_P(OutgoingTableTest, Converts) {
+  EXPECT_EQ(ConvertText(GetParam().script), GetParam().message)
+      << GetParam().script;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PageToMessage,
+    OutgoingTableTest,
+    testing::Values(
+        OutgoingCase{"Null", "null", "NULL"},
+        OutgoingCase{"Undefined", "undefined", "NULL"},
+        OutgoingCase{"True", "true", "BOOL true"},
+        OutgoingCase{"False", "false", "BOOL false"},
+        OutgoingCase{"Int", "42", "INT 42"},
+        OutgoingCase{"NegativeInt", "-1", "INT -1"},
+        OutgoingCase{"WholeDoubleLiteralIsInt", "5.0", "INT 5"},
+        OutgoingCase{"IntMax", "2147483647", "INT 2147483647"},
+        OutgoingCase{"IntMin", "-2147483648", "INT -2147483648"},
+        OutgoingCase{"JustAboveIntMax", "2147483648", "DOUBLE 2147483648"},
+        OutgoingCase{"UintMax", "4294967295", "DOUBLE 4294967295"},
+        OutgoingCase{"JustBelowIntMin", "-2147483649", "DOUBLE -2147483649"},
+        OutgoingCase{"Fraction", "2.5", "DOUBLE 2.5"},
+        OutgoingCase{"NegativeZero", "-0", "DOUBLE -0"},
+        OutgoingCase{"NaN", "NaN", "NULL"},
+        OutgoingCase{"Infinity", "Infinity", "NULL"},
+        OutgoingCase{"MinusInfinity", "-Infinity", "NULL"},
+        OutgoingCase{"String", "'abc'", "STRING \"abc\""},
+        OutgoingCase{"EmptyString", "''", "STRING \"\""},
+        OutgoingCase{"ArrayBuffer",
+                     "new Uint8Array([1, 2, 3, 4, 5, 6, 7, 8]).buffer",
+                     "BINARY 8 bytes 01 02 03 04 05 06 07 08"},
+        OutgoingCase{"EmptyArrayBuffer", "new ArrayBuffer(0)", "NULL"},
+        OutgoingCase{"MixedArray", "[1, 'a', null, undefined]",
+                     "LIST [INT 1, STRING \"a\", NULL, NULL]"},
+        OutgoingCase{"HoleAtIndexZero", "[, 2]", "LIST [NULL, INT 2]"},
+        OutgoingCase{"EmptyArray", "[]", "LIST []"},
+        OutgoingCase{"PlainObject", "({a: 1, b: {c: true}})",
+                     "DICTIONARY {\"keys\": LIST [STRING \"a\", STRING \"b\"], "
+                     "\"values\": LIST [INT 1, DICTIONARY {\"keys\": LIST "
+                     "[STRING \"c\"], \"values\": LIST [BOOL true]}]}"},
+        OutgoingCase{"ObjectKeysOrder", "({b: 1, a: 2, 1: 3})",
+                     "DICTIONARY {\"keys\": LIST [STRING \"1\", STRING \"b\", "
+                     "STRING \"a\"], \"values\": LIST [INT 3, INT 1, INT 2]}"},
+        OutgoingCase{"Map", "new Map([[1, 'x'], ['k', [2]]])",
+                     "DICTIONARY {\"keys\": LIST [INT 1, STRING \"k\"], "
+                     "\"values\": LIST [STRING \"x\", LIST [INT 2]]}"},
+        OutgoingCase{"MapWithObjectAndBoolKeys",
+                     "new Map([[{}, 1], [true, 2], [null, 3]])",
+                     "DICTIONARY {\"keys\": LIST [DICTIONARY {\"keys\": LIST "
+                     "[], \"values\": LIST []}, BOOL true, NULL], \"values\": "
+                     "LIST [INT 1, INT 2, INT 3]}"},
+        OutgoingCase{"EmptyObject", "({})",
+                     "DICTIONARY {\"keys\": LIST [], \"values\": LIST []}"},
+        OutgoingCase{"EmptyMap", "new Map()",
+                     "DICTIONARY {\"keys\": LIST [], \"values\": LIST []}"},
+        OutgoingCase{"NoPrototype", "Object.create(null)", "NULL"},
+        OutgoingCase{"OwnConstructorIsString", "({constructor: 'Map'})",
+                     "NULL"},
+        OutgoingCase{"Set", "new Set([1])", "NULL"},
+        OutgoingCase{"Date", "new Date(0)", "NULL"},
+        OutgoingCase{"Function", "(function f() {})", "NULL"},
+        OutgoingCase{"Promise", "Promise.resolve(1)", "NULL"},
+        OutgoingCase{"TypedArray", "new Uint8Array(2)", "NULL"},
+        OutgoingCase{"ClassInstance",
+                     "new (class Point { constructor() { this.x = 1; } })()",
+                     "NULL"},
+        OutgoingCase{"SubclassOfMap",
+                     "new (class Registry extends Map {})([[1, 2]])", "NULL"},
+        OutgoingCase{"Symbol", "Symbol('s')", "NULL"},
+        OutgoingCase{"BigInt", "10n", "NULL"},
+        OutgoingCase{"BoxedString", "new String('x')", "NULL"},
+        OutgoingCase{
+            "SymbolAndHiddenPropertiesAbsent",
+            "(() => { const o = {a: 1}; o[Symbol('s')] = 2; "
+            "Object.defineProperty(o, 'h', {value: 3, enumerable: false}); "
+            "return o; })()",
+            "DICTIONARY {\"keys\": LIST [STRING \"a\"], \"values\": LIST "
+            "[INT 1]}"},
+        OutgoingCase{
+            "NaNInsideNestedObject", "({a: {b: [NaN, 1]}})",
+            "DICTIONARY {\"keys\": LIST [STRING \"a\"], \"values\": LIST "
+            "[DICTIONARY {\"keys\": LIST [STRING \"b\"], \"values\": LIST "
+            "[LIST [NULL, INT 1]]}]}"},
+        OutgoingCase{"GetterThatThrowsInTheMiddleOfAnObject",
+                     "({a: 1, get b() { throw new Error('no'); }, c: 3})",
+                     "NULL"},
+        OutgoingCase{
+            "GetterThatThrowsInAnArray",
+            "(() => { const a = [1, 2, 3]; Object.defineProperty(a, 1, "
+            "{get() { throw new Error('no'); }}); return a; })()",
+            "LIST [INT 1, NULL, INT 3]"},
+        OutgoingCase{
+            "ProxyWithThrowingTraps",
+            "new Proxy({}, {get() { throw 1; }, ownKeys() { throw 2; }, "
+            "has() { throw 3; }, getOwnPropertyDescriptor() { throw 4; }})",
+            "NULL"},
+        OutgoingCase{"ProxyOfArrayIsNotAnArray", "new Proxy([1], {})", "NULL"},
+        OutgoingCase{"HugeSparseArray",
+                     "(() => { const a = []; a.length = 2e9; return a; })()",
+                     "NULL"},
+        OutgoingCase{
+            "JustOverTheArrayBound",
+            "(() => { const a = []; a.length = 4194305; return a; })()",
+            "NULL"},
+        OutgoingCase{"PatchedObjectKeys",
+                     "(() => { Object.keys = () => 'nope'; return {a: 1}; })()",
+                     "NULL"},
+        OutgoingCase{
+            "ThrowingObjectValues",
+            "(() => { Object.values = () => { throw 1; }; return {a: 1}; })()",
+            "NULL"},
+        OutgoingCase{"PatchedArrayFrom",
+                     "(() => { Array.from = () => { throw 1; }; return new "
+                     "Map([[1, 2]]); })()",
+                     "NULL"},
+        OutgoingCase{"KeysAndValuesOfDifferentLengths",
+                     "(() => { Object.values = () => [1]; return {a: 1, b: 2}; "
+                     "})()",
+                     "NULL"}),
+    [](const testing::TestParamInfo<OutgoingCase>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST_F(OutgoingTest, ArrayBufferIsCopied) {
+  Run("globalThis.buffer = new Uint8Array([1, 2, 3]).buffer;");
+  CefRefPtr<CefValue> message = Convert("buffer");
+  Run("new Uint8Array(buffer)[0] = 9;");
+  EXPECT_EQ(cefsim::ValueText(message), "BINARY 3 bytes 01 02 03");
+}
+
+TEST_F(OutgoingTest, SelfContainingObjectConvertsToAFiniteValue) {
+  CefRefPtr<CefValue> message =
+      Convert("(() => { const o = {n: 1}; o.self = o; return o; })()");
+  EXPECT_EQ(message->GetType(), VTYPE_DICTIONARY);
+  EXPECT_EQ(Nesting(message), kMaxValueNesting);
+}
+
+TEST_F(OutgoingTest, SelfContainingMapAndArrayConvertToFiniteValues) {
+  EXPECT_EQ(Nesting(Convert(
+                "(() => { const m = new Map(); m.set('m', m); return m; })()")),
+            kMaxValueNesting);
+  EXPECT_EQ(
+      Nesting(Convert("(() => { const a = [1]; a.push(a); return a; })()")),
+      kMaxValueNesting);
+}
+
+TEST_F(OutgoingTest, DeepArrayIsCutAtTheBound) {
+  CefRefPtr<CefValue> message = Convert(
+      "(() => { let a = [7]; for (let i = 1; i < 100000; i++) a = [a]; "
+      "return a; })()");
+  EXPECT_EQ(Nesting(message), kMaxValueNesting);
+  // The innermost list that fits holds NULL where the next array was.
+  CefRefPtr<CefValue> inner = message;
+  for (int level = 1; level < kMaxValueNesting; ++level) {
+    inner = inner->GetList()->GetValue(0);
+  }
+  EXPECT_EQ(cefsim::ValueText(inner), "LIST [NULL]");
+}
+
+// An array nested exactly to the bound arrives whole; one level more is cut.
+TEST_F(OutgoingTest, NestingBoundIsExact) {
+  auto nested = [](int levels) {
+    return "(() => { let a = 1; for (let i = 0; i < " + std::to_string(levels) +
+           "; i++) a = [a]; return a; })()";
+  };
+  CefRefPtr<CefValue> atBound = Convert(nested(kMaxValueNesting));
+  EXPECT_EQ(Nesting(atBound), kMaxValueNesting);
+  CefRefPtr<CefValue> innermost = atBound;
+  for (int level = 1; level < kMaxValueNesting; ++level) {
+    innermost = innermost->GetList()->GetValue(0);
+  }
+  EXPECT_EQ(cefsim::ValueText(innermost), "LIST [INT 1]");
+  EXPECT_EQ(Nesting(Convert(nested(kMaxValueNesting + 1))), kMaxValueNesting);
+}
+
+// A Map needs two levels; with one left it becomes NULL whole rather than
+// a dictionary without its lists.
+TEST_F(OutgoingTest, MapThatDoesNotFitBecomesNull) {
+  const std::string around = std::to_string(kMaxValueNesting - 1);
+  CefRefPtr<CefValue> message =
+      Convert("(() => { let a = new Map([[1, 2]]); for (let i = 0; i < " +
+              around + "; i++) a = [a]; return a; })()");
+  CefRefPtr<CefValue> inner = message;
+  for (int level = 1; level < kMaxValueNesting - 1; ++level) {
+    inner = inner->GetList()->GetValue(0);
+  }
+  EXPECT_EQ(cefsim::ValueText(inner), "LIST [NULL]");
+}
+
+// Shared sub-arrays multiply at every level (4^10 references to one 1 MiB
+// string); the size budget ends the walk with the rest NULL.
+TEST_F(OutgoingTest, SharedSubstructuresStopAtTheSizeBudget) {
+  CefRefPtr<CefValue> message = Convert(
+      "(() => { let a = ['x'.repeat(1 << 20)]; "
+      "for (let i = 0; i < 10; i++) a = [a, a, a, a]; return a; })()");
+  int strings = 0;
+  std::function<void(const CefRefPtr<CefValue>&)> count =
+      [&](const CefRefPtr<CefValue>& value) {
+        if (value->GetType() == VTYPE_STRING) {
+          ++strings;
+        } else if (value->GetType() == VTYPE_LIST) {
+          for (size_t i = 0; i < value->GetList()->GetSize(); ++i) {
+            count(value->GetList()->GetValue(i));
+          }
+        }
+      };
+  count(message);
+  EXPECT_GT(strings, 0);
+  EXPECT_LE(static_cast<size_t>(strings) << 20, kMaxConvertedBytes);
+}
+
+TEST_F(OutgoingTest, EmptyContextMakesCollectionsNull) {
+  CefRefPtr<CefV8Value> value = Run("[{a: 1}, new Map(), 3]");
+  CefRefPtr<CefV8Context> context = Context();
+  context->Enter();
+  CefRefPtr<CefValue> message = V8ValueToCefValue(nullptr, value);
+  context->Exit();
+  EXPECT_EQ(cefsim::ValueText(message), "LIST [NULL, NULL, INT 3]");
+}
+
+}  // namespace
