@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Configures (once) and builds everything in build/main, incrementally.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${CEF_LAUNCHER_BUILD:-$root/build/main}"
+jobs="${CEF_LAUNCHER_JOBS:-2}"
+
+if [ ! -f "$build/build.ninja" ]; then
+  echo "build: configuring $build"
+  mkdir -p "$root/build"
+  cmake -S "$root" -B "$build" -G Ninja >"$root/build/configure.log" 2>&1 || {
+    cat "$root/build/configure.log" >&2
+    echo "build: FAILED: cmake configure" >&2
+    exit 1
+  }
+fi
+
+echo "build: building $build with -j$jobs"
+mkdir -p "$build"
+if ! cmake --build "$build" -j "$jobs" >"$build/build.log" 2>&1; then
+  grep -E "error|FAILED" -A5 "$build/build.log" | head -60 >&2
+  echo "build: FAILED (full log: $build/build.log)" >&2
+  exit 1
+fi

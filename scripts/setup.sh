@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build and test the
+# project: the toolchain and test libraries from apt, and V8 (Debian's
+# libnode108) for cefsim. Safe to run again; prints one line per step.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+libnode_dir="$root/.deps/libnode"
+debs_dir="$root/.deps/debs"
+
+say() { echo "setup: $*"; }
+fail() {
+  echo "setup: FAILED: $*" >&2
+  exit 1
+}
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null 2>&1 ||
+    fail "not root and no sudo: run this script as root"
+  sudo_cmd=(sudo)
+fi
+
+apt_quiet() {
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get "$@" -qq \
+    -o=Dpkg::Use-Pty=0 >/dev/null
+}
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+# Toolchain, test libraries, {fmt}, and libnode108's runtime dependencies.
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
+  libfmt-dev pkg-config
+  libuv1 libicu72 libc-ares2 libnghttp2-14 libbrotli1 libssl3 zlib1g)
+missing=()
+for package in "${packages[@]}"; do
+  installed "$package" || missing+=("$package")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  say "apt packages present"
+else
+  say "installing ${missing[*]}"
+  if ! apt_quiet install -y --no-install-recommends "${missing[@]}"; then
+    say "refreshing the package lists and retrying"
+    apt_quiet update || fail "apt-get update failed"
+    apt_quiet install -y --no-install-recommends "${missing[@]}" ||
+      fail "apt-get install ${missing[*]} failed"
+  fi
+fi
+
+# V8 comes from Debian's libnode. Another Node.js package (for instance
+# nodesource's nodejs) blocks installing it, so it is unpacked into .deps/
+# instead, where CMake looks first.
+if [ -f "$libnode_dir/usr/include/node/v8.h" ] &&
+  ls "$libnode_dir"/usr/lib/*/libnode.so.108 >/dev/null 2>&1; then
+  say "libnode 108 unpacked in .deps/libnode"
+elif installed libnode-dev && [ -f /usr/include/node/v8.h ]; then
+  say "libnode-dev installed on the system"
+else
+  mkdir -p "$debs_dir"
+  if ! ls "$debs_dir"/libnode108_*.deb "$debs_dir"/libnode-dev_*.deb \
+    >/dev/null 2>&1; then
+    say "downloading libnode108 and libnode-dev"
+    (cd "$debs_dir" && apt-get download -qq libnode108 libnode-dev \
+      >/dev/null 2>&1) || {
+      apt_quiet update || fail "apt-get update failed"
+      (cd "$debs_dir" && apt-get download -qq libnode108 libnode-dev \
+        >/dev/null) || fail "apt-get download libnode108 libnode-dev failed"
+    }
+  fi
+  say "unpacking libnode into .deps/libnode"
+  rm -rf "$libnode_dir"
+  for deb in "$debs_dir"/libnode108_*.deb "$debs_dir"/libnode-dev_*.deb; do
+    dpkg -x "$deb" "$libnode_dir" || fail "dpkg -x $deb failed"
+  done
+  [ -f "$libnode_dir/usr/include/node/v8.h" ] ||
+    fail "the libnode packages hold no include/node/v8.h"
+fi

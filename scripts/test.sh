@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds, and runs the whole test suite. Each step is
+# one line of STEPS ("name|command"); add a line to add a step.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+build="${CEF_LAUNCHER_BUILD:-$root/build/main}"
+jobs="${CEF_LAUNCHER_JOBS:-2}"
+
+STEPS=(
+  "setup|scripts/setup.sh"
+  "build|scripts/build.sh"
+  "unit tests|ctest --test-dir '$build' --output-on-failure -j $jobs --timeout 600"
+)
+
+for step in "${STEPS[@]}"; do
+  name="${step%%|*}"
+  command="${step#*|}"
+  echo "test: $name"
+  if ! eval "$command"; then
+    echo "test: FAILED: $name" >&2
+    exit 1
+  fi
+done
+echo "test: all steps passed"
