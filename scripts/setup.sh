@@ -32,7 +32,7 @@ installed() {
 
 # Toolchain, test libraries, {fmt}, and libnode108's runtime dependencies.
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
-  libfmt-dev pkg-config
+  libfmt-dev pkg-config locales
   libuv1 libicu72 libc-ares2 libnghttp2-14 libbrotli1 libssl3 zlib1g)
 missing=()
 for package in "${packages[@]}"; do
@@ -48,6 +48,16 @@ else
     apt_quiet install -y --no-install-recommends "${missing[@]}" ||
       fail "apt-get install ${missing[*]} failed"
   fi
+fi
+
+# A comma-decimal locale, for the test showing that the volume level is read
+# the same whatever the process locale (it skips without one).
+if locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  say "locale de_DE.UTF-8 present"
+else
+  say "generating locale de_DE.UTF-8"
+  "${sudo_cmd[@]}" localedef -i de_DE -c -f UTF-8 de_DE.UTF-8 ||
+    fail "localedef de_DE.UTF-8 failed"
 fi
 
 # V8 comes from Debian's libnode. Another Node.js package (for instance
