@@ -11,6 +11,12 @@
 #include "include/cef_v8.h"
 #include "launcher/cef_launcher_application.h"
 
+inline CefRefPtr<CefValue> IntValue(int value) {
+  CefRefPtr<CefValue> v = CefValue::Create();
+  v->SetInt(value);
+  return v;
+}
+
 // A renderer with one browser whose main frame holds a live page, run by the
 // real application object, with the browser-side peer on the other end.
 class PageTest : public testing::Test {

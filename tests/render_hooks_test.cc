@@ -8,12 +8,6 @@ namespace {
 
 using testing::ElementsAre;
 
-CefRefPtr<CefValue> IntValue(int value) {
-  CefRefPtr<CefValue> v = CefValue::Create();
-  v->SetInt(value);
-  return v;
-}
-
 class RenderHooksTest : public PageTest {};
 
 TEST_F(RenderHooksTest, FocusReportsEveryChange) {

@@ -7,12 +7,6 @@ namespace {
 
 using testing::ElementsAre;
 
-CefRefPtr<CefValue> IntValue(int value) {
-  CefRefPtr<CefValue> v = CefValue::Create();
-  v->SetInt(value);
-  return v;
-}
-
 class ScriptObjectTest : public PageTest {
  protected:
   void SetUp() override {
