@@ -1,0 +1,21 @@
+# Sourced by the sanitizer and fuzz scripts: the clang configuration they
+# share, so that one build serves the suite and the fuzz targets.
+#
+# UBSan is "undefined" without vptr: libnode is built without RTTI, and its
+# own static initialisers call our instrumented copies of inline library
+# functions (shared_ptr release), which then see objects with no type
+# information. fuzzer-no-link adds libFuzzer's coverage counters to all code
+# without its main. Every finding stops the run.
+undefined="alignment,bool,builtin,bounds,enum,float-cast-overflow,function,integer-divide-by-zero,nonnull-attribute,null,object-size,pointer-overflow,return,returns-nonnull-attribute,shift,signed-integer-overflow,unreachable,vla-bound"
+sanitizer_cmake_args=(
+  -G Ninja
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  -DCMAKE_CXX_COMPILER=clang++
+  -DCEF_LAUNCHER_FUZZ=ON
+  "-DCEF_LAUNCHER_SANITIZE=address,$undefined,fuzzer-no-link"
+  -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=all
+)
+
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"
+export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
