@@ -48,7 +48,7 @@ if(MSVC)
   endif()
 elseif(MINGW)
   # GCC equivalents of CEF's settings (its Linux GCC flags and its Windows
-  # x86 executable settings). Thread-safe statics stay on, as with MSVC.
+  # executable settings). Thread-safe statics stay on, as with MSVC.
   set(CEF_COMPILER_FLAGS
     -fno-strict-aliasing
     -Wall
@@ -57,9 +57,6 @@ elseif(MINGW)
     -Wno-unused-parameter
     -Wno-comment
     -Wno-deprecated-declarations
-    -msse2
-    -mfpmath=sse
-    -mmmx
     )
   set(CEF_C_COMPILER_FLAGS "")
   set(CEF_CXX_COMPILER_FLAGS
@@ -79,13 +76,21 @@ elseif(MINGW)
   set(CEF_LINKER_FLAGS "")
   set(CEF_LINKER_FLAGS_DEBUG "")
   set(CEF_LINKER_FLAGS_RELEASE -Wl,--gc-sections)
-  set(CEF_EXE_LINKER_FLAGS
-    -static
-    -Wl,--large-address-aware
-    # CEF's 0.5 MiB initial stack for x86; the main thread moves to a 4 MiB
-    # fiber at run time (CefRunWinMainWithPreferredStackSize).
-    -Wl,--stack,0x80000
-    )
+  set(CEF_EXE_LINKER_FLAGS -static)
+  if(PROJECT_ARCH STREQUAL "x86")
+    list(APPEND CEF_COMPILER_FLAGS -msse2 -mfpmath=sse -mmmx)
+    list(APPEND CEF_EXE_LINKER_FLAGS
+      -Wl,--large-address-aware
+      # CEF's 0.5 MiB initial stack for x86; the main thread moves to a
+      # 4 MiB fiber at run time (CefRunWinMainWithPreferredStackSize).
+      -Wl,--stack,0x80000
+      )
+    set(_dlltool_machine i386)
+  else()
+    # CEF's 8 MiB for 64-bit executables.
+    list(APPEND CEF_EXE_LINKER_FLAGS -Wl,--stack,0x800000)
+    set(_dlltool_machine i386:x86-64)
+  endif()
   set(CEF_EXE_LINKER_FLAGS_DEBUG "")
   set(CEF_EXE_LINKER_FLAGS_RELEASE "")
   set(CEF_SHARED_LINKER_FLAGS "")
@@ -114,7 +119,7 @@ elseif(MINGW AND EXISTS "${CEF_ROOT}/libcef.def")
   message(STATUS "No ${CEF_LIB_RELEASE}: making ${_libcef_import} from "
                  "libcef.def")
   execute_process(
-    COMMAND "${CMAKE_DLLTOOL}" -m i386 -d "${CEF_ROOT}/libcef.def"
+    COMMAND "${CMAKE_DLLTOOL}" -m ${_dlltool_machine} -d "${CEF_ROOT}/libcef.def"
             -D libcef.dll -l "${_libcef_import}"
     RESULT_VARIABLE _dlltool_result)
   if(NOT _dlltool_result EQUAL 0)

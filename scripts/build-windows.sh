@@ -11,17 +11,31 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+apt_install() {
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
+    --no-install-recommends "$@" >/dev/null && return 0
+  echo "== refreshing the package lists and retrying"
+  "${sudo_cmd[@]}" apt-get update -qq >/dev/null || true
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
+    --no-install-recommends "$@" >/dev/null
+}
+
 install_toolchain() {
   local packages=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
     cmake ninja-build libfmt-dev python3)
   local missing=()
   for package in "${packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+    installed "$package" || missing+=("$package")
   done
   if [ "${#missing[@]}" -gt 0 ]; then
     echo "== installing ${missing[*]}"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-      "${missing[@]}" >/dev/null
+    apt_install "${missing[@]}" ||
+      { echo "windows build: apt-get install ${missing[*]} failed" >&2; exit 1; }
   fi
 }
 

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Runs cef-launcher.exe under wine against a stand-in libcef.dll made from
+# CEF_ROOT/libcef.def (tests/wine_smoke/stub_libcef.c plus a function
+# returning 0 for every other export), and checks that it loads and reaches
+# CefExecuteProcess with its instance handle, its application object (which
+# answers through the wrapper's C translation) and no sandbox information,
+# on a stack of at least 4 MiB, and exits with the code CEF returned.
+#
+# The real executable is 32-bit. Where this machine cannot run wine's 32-bit
+# loader, a 64-bit build of the same sources is run under wine64 instead
+# (it has no fiber step: 64-bit executables reserve 8 MiB).
+#
+# Usage: scripts/wine-smoke.sh [EXE] [CEF_ROOT]
+#   (defaults build/windows-mingw/Release/cef-launcher.exe and
+#    ../shared/cef/cef_binary_130 beside the repository)
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+exe=${1:-$repo/build/windows-mingw/Release/cef-launcher.exe}
+cef_root=${2:-$repo/../shared/cef/cef_binary_130}
+work=$repo/build/windows-wine
+step() { echo "wine smoke: $*"; }
+
+if [ ! -f "$cef_root/libcef.def" ]; then
+  step "skipped, no CEF distribution with libcef.def at $cef_root"
+  exit 0
+fi
+cef_root=$(cd "$cef_root" && pwd)
+
+if ! command -v wineserver >/dev/null || ! dpkg -s wine64 >/dev/null 2>&1; then
+  step "installing wine"
+  dpkg --add-architecture i386
+  # The i386 security index of this mirror may fail its hash check.
+  apt-get update -qq || true
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t bookworm \
+    --no-install-recommends wine wine32:i386 wine64 >/dev/null
+fi
+
+arch=i686 loader=/usr/lib/wine/wine winearch=win32
+if ! "$loader" --version >/dev/null 2>&1; then
+  arch=x86_64 loader=/usr/lib/wine/wine64 winearch=win64
+  step "this machine cannot run wine's 32-bit loader; using a 64-bit build under wine64"
+  exe=$repo/build/windows-mingw64/Release/cef-launcher.exe
+  "$repo/scripts/build-windows.sh" --install-only
+  dpkg -s g++-mingw-w64-x86-64-posix >/dev/null 2>&1 ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev >/dev/null
+  step "building $exe (log in $repo/build/windows-mingw64.log)"
+  mkdir -p "$repo/build/windows-mingw64"
+  { cmake -S "$repo" -B "$repo/build/windows-mingw64" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-x86_64.cmake" \
+    -DCEF_ROOT="$cef_root" -DCMAKE_BUILD_TYPE=Release &&
+    cmake --build "$repo/build/windows-mingw64" -j2; } >"$repo/build/windows-mingw64.log" 2>&1 ||
+    { tail -n 40 "$repo/build/windows-mingw64.log"; step "FAILED: the 64-bit build failed" >&2; exit 1; }
+fi
+[ -f "$exe" ] || { step "FAILED: no $exe (run scripts/build-windows.sh first)" >&2; exit 1; }
+
+step "stand-in libcef.dll ($arch) from $cef_root/libcef.def"
+rm -rf "$work"
+mkdir -p "$work/stub" "$work/run" "$work/no-libcef"
+hash_of() { sed -n "s/^#define $1 \"\\([0-9a-f]*\\)\"$/\\1/p" "$2" | head -n 1; }
+# The Windows hash is the one right after "#if defined(OS_WIN)".
+platform=$(sed -n '/defined(OS_WIN)/{n;s/^#define CEF_API_HASH_PLATFORM "\([0-9a-f]*\)"$/\1/p;}' \
+  "$cef_root/include/cef_api_hash.h")
+universal=$(hash_of CEF_API_HASH_UNIVERSAL "$cef_root/include/cef_api_hash.h")
+commit=$(hash_of CEF_COMMIT_HASH "$cef_root/include/cef_version.h")
+if [ -z "$platform" ] || [ -z "$universal" ] || [ -z "$commit" ]; then
+  step "FAILED: cannot read the API hashes from $cef_root/include" >&2
+  exit 1
+fi
+cat >"$work/stub/stub_hashes.h" <<EOF
+#define STUB_API_HASH_PLATFORM "$platform"
+#define STUB_API_HASH_UNIVERSAL "$universal"
+#define STUB_COMMIT_HASH "$commit"
+EOF
+special='^(cef_api_hash|cef_execute_process|cef_run_winmain_with_preferred_stack_size)$'
+awk '/^EXPORTS/ {e = 1; next} e && NF && $1 !~ /^;/ {print $1}' "$cef_root/libcef.def" |
+  grep -Ev "$special" | sed 's/.*/int &(void) { return 0; }/' >"$work/stub/other_exports.c"
+"$arch-w64-mingw32-gcc-posix" -shared -O2 -Wall -Werror -std=c11 -DBUILDING_CEF_SHARED \
+  -D__MINGW_USE_VC2005_COMPAT -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0A00 \
+  -I "$cef_root" -I "$work/stub" \
+  "$repo/tests/wine_smoke/stub_libcef.c" "$work/stub/other_exports.c" \
+  "$cef_root/libcef.def" -static-libgcc -o "$work/run/libcef.dll"
+cp "$exe" "$work/run/"
+cp "$exe" "$work/no-libcef/"
+
+export WINEPREFIX=$work/prefix-$winearch WINEARCH=$winearch WINELOADER=$loader
+export WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d
+step "creating a $winearch prefix in $WINEPREFIX"
+"$loader" wineboot -i >/dev/null 2>&1 || { step "FAILED: wineboot -i" >&2; exit 1; }
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+passed=0
+failed=0
+# Runs the executable in folder $2 with the environment assignments $3 and
+# expects exit status $4.
+expect_exit() {
+  local name=$1 dir=$2 env=$3 expected=$4 status=0
+  # shellcheck disable=SC2086  # $env is a list of assignments or empty
+  (cd "$dir" && env $env "$loader" "$dir/cef-launcher.exe" --type=renderer) \
+    >/dev/null 2>&1 || status=$?
+  if [ "$status" -eq "$expected" ]; then
+    passed=$((passed + 1))
+    echo "  ok    $name (exit $status)"
+  else
+    failed=$((failed + 1))
+    echo "  FAIL  $name: exit $status, expected $expected"
+  fi
+}
+
+step "running $arch cef-launcher.exe under $("$loader" --version)"
+# 42: the stand-in's cef_execute_process found everything it checks (60-64
+# name the first thing missing, see stub_libcef.c).
+expect_exit "reaches CefExecuteProcess with the application" "$work/run" "" 42
+if [ "$arch" = i686 ]; then
+  expect_exit "without a fiber it runs on its own 0.5 MiB stack" "$work/run" STUB_NO_FIBER=1 63
+fi
+expect_exit "does not start without libcef.dll" "$work/no-libcef" "" 53
+echo "wine smoke: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,109 @@
+/* The parts of the stand-in libcef.dll that the smoke run looks at. Every
+ * other export of libcef.def is a generated function returning 0
+ * (scripts/wine-smoke.sh). Hashes come from the headers, in stub_hashes.h. */
+
+#include <windows.h>
+
+#include "include/capi/cef_app_capi.h"
+#include "include/internal/cef_app_win.h"
+#include "stub_hashes.h"
+
+enum {
+  kExitReached = 42, /* cef_execute_process got what a launcher must pass */
+  kExitWrongInstance = 60,
+  kExitNoApplication = 61,
+  kExitSandboxInfo = 62,
+  kExitSmallStack = 63,
+  kExitNoRenderHandler = 64,
+};
+
+/* What the real library's fiber leaves the main thread with. */
+static const SIZE_T kPreferredStack = 4 * 1024 * 1024;
+
+const char* cef_api_hash(int entry) {
+  switch (entry) {
+    case 0:
+      return STUB_API_HASH_PLATFORM;
+    case 1:
+      return STUB_API_HASH_UNIVERSAL;
+    case 2:
+      return STUB_COMMIT_HASH;
+    default:
+      return "";
+  }
+}
+
+#if !defined(_WIN64)
+static struct {
+  wWinMainPtr entry;
+  HINSTANCE instance;
+  LPWSTR commandLine;
+  int showCommand;
+  int result;
+  LPVOID mainFiber;
+} fiberRun;
+
+static void WINAPI FiberMain(LPVOID unused) {
+  (void)unused;
+  fiberRun.result = fiberRun.entry(fiberRun.instance, NULL,
+                                   fiberRun.commandLine, fiberRun.showCommand);
+  SwitchToFiber(fiberRun.mainFiber);
+}
+
+/* Runs the entry on a 4 MiB fiber, or returns -1 (STUB_NO_FIBER set, or
+ * already on a fiber) so that the caller runs it on its own stack. */
+int cef_run_winmain_with_preferred_stack_size(wWinMainPtr entry,
+                                              HINSTANCE instance,
+                                              LPWSTR commandLine,
+                                              int showCommand) {
+  if (GetEnvironmentVariableA("STUB_NO_FIBER", NULL, 0) || IsThreadAFiber())
+    return -1;
+  fiberRun.entry = entry;
+  fiberRun.instance = instance;
+  fiberRun.commandLine = commandLine;
+  fiberRun.showCommand = showCommand;
+  fiberRun.mainFiber = ConvertThreadToFiber(NULL);
+  if (!fiberRun.mainFiber)
+    return -1;
+  LPVOID fiber = CreateFiberEx(0, kPreferredStack, FIBER_FLAG_FLOAT_SWITCH,
+                               FiberMain, NULL);
+  if (!fiber) {
+    ConvertFiberToThread();
+    return -1;
+  }
+  SwitchToFiber(fiber);
+  DeleteFiber(fiber);
+  ConvertFiberToThread();
+  return fiberRun.result;
+}
+#else
+/* Declared for 32-bit builds only; a 64-bit launcher never calls it. */
+int cef_run_winmain_with_preferred_stack_size(void) {
+  return -1;
+}
+#endif
+
+int cef_execute_process(const cef_main_args_t* args,
+                        cef_app_t* application,
+                        void* windows_sandbox_info) {
+  if (!args || args->instance != GetModuleHandleW(NULL))
+    return kExitWrongInstance;
+  if (!application || application->base.size != sizeof(cef_app_t))
+    return kExitNoApplication;
+  if (windows_sandbox_info)
+    return kExitSandboxInfo;
+
+  ULONG_PTR low = 0, high = 0;
+  GetCurrentThreadStackLimits(&low, &high);
+  if (high - low < kPreferredStack)
+    return kExitSmallStack;
+
+  /* The application object answers through the wrapper's C translation. */
+  cef_render_process_handler_t* handler =
+      application->get_render_process_handler(application);
+  if (!handler)
+    return kExitNoRenderHandler;
+  handler->base.release(&handler->base);
+  application->base.release(&application->base);
+  return kExitReached;
+}
