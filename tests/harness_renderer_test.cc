@@ -341,6 +341,30 @@ TEST_F(HarnessTest, TimersOfAReplacedDocumentNeverFire) {
   EXPECT_TRUE(harness->Console(frame).empty());
 }
 
+TEST_F(HarnessTest, StandaloneContextSharesTheIsolateWithPages) {
+  const std::string frame = harness->OpenBrowser().frameIds[0];
+  TakeEvents();
+  CefRefPtr<CefV8Context> browserSide =
+      harness->renderer().NewStandaloneContext();
+  EXPECT_TRUE(TakeEvents().empty());
+  EXPECT_TRUE(browserSide->IsValid());
+  EXPECT_EQ(browserSide->GetFrame(), nullptr);
+  CefRefPtr<CefV8Value> retval;
+  CefRefPtr<CefV8Exception> exception;
+  ASSERT_TRUE(
+      browserSide->Eval("({answer: 40 + 2})", "", 1, retval, exception));
+  // Its values can go straight into a page's context.
+  CefRefPtr<CefV8Context> page = harness->Frame(frame)->GetV8Context();
+  ASSERT_TRUE(page->Enter());
+  EXPECT_TRUE(page->GetGlobal()->SetValue("fromPeer", retval,
+                                          V8_PROPERTY_ATTRIBUTE_NONE));
+  ASSERT_TRUE(page->Exit());
+  EXPECT_EQ(harness->RunScript(frame, "fromPeer.answer").value->GetIntValue(),
+            42);
+  harness->Navigate(frame, "https://page.test/next");
+  EXPECT_TRUE(browserSide->IsValid());
+}
+
 TEST_F(HarnessTest, RunsAsTheRendererRoleOfExecuteProcess) {
   harness.reset();
   std::vector<std::string> seen;

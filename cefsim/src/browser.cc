@@ -328,6 +328,17 @@ void RendererProcess::CreateIsolatedWorld(const std::string& frameId,
   Checkpoint();
 }
 
+CefRefPtr<CefV8Context> RendererProcess::NewStandaloneContext() {
+  v8::Isolate* iso = isolate->isolate();
+  v8::HandleScope scope(iso);
+  WindowRecord* window = nullptr;
+  v8::Local<v8::Context> context = isolate->NewContext(nullptr, 0, &window);
+  window->standalone = true;
+  window->mainWorld = false;
+  InstallPageGlobals(context, window);
+  return new V8ContextImpl(isolate.get(), context);
+}
+
 WindowRecord* RendererProcess::EnsureMainWorld(FrameModel* frame) {
   if (!frame->attached) {
     return nullptr;

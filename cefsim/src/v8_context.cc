@@ -34,7 +34,8 @@ bool RefuseScriptEntry(IsolateManager* manager) {
 
 bool WindowDisplayed(v8::Local<v8::Context> context) {
   WindowRecord* window = IsolateManager::WindowOf(context);
-  return window && window->frame && window->frame->attached;
+  return window &&
+         (window->standalone || (window->frame && window->frame->attached));
 }
 
 // The render thread's task runner; tasks run as page tasks.

@@ -38,6 +38,8 @@ class ContextState : public virtual CefBaseRefCounted {
 // long as the isolate, because functions of a dead context stay callable.
 struct WindowRecord {
   FrameModel* frame = nullptr;  // null once the window left its frame
+  // A context of no frame (the browser side's own script): always runs.
+  bool standalone = false;
   int worldId = 0;
   bool mainWorld = true;
   // CEF's map entry for this context; null after release (a later lookup

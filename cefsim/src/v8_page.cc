@@ -78,7 +78,8 @@ struct TimerCall {
 void RunTimer(const std::shared_ptr<TimerCall>& call) {
   RendererProcess* process = RendererProcess::Current();
   // Timers of a document that left its frame never fire.
-  if (!process || !call->window->frame || call->window->context.IsEmpty()) {
+  if (!process || call->window->context.IsEmpty() ||
+      (!call->window->frame && !call->window->standalone)) {
     return;
   }
   v8::Isolate* isolate = process->manager()->isolate();

@@ -82,6 +82,11 @@ class RendererProcess {
   // like); OnContextCreated fires for it too.
   void CreateIsolatedWorld(const std::string& frameId, int worldId);
 
+  // A context of no frame in the same isolate, for script that plays the
+  // browser side (a peer written in JavaScript). No hooks fire for it; it
+  // lives until the process ends. Returned entered-free, like GetV8Context.
+  CefRefPtr<CefV8Context> NewStandaloneContext();
+
   // Page script as one task in the frame's main world: Blink's script
   // runner, then the end-of-task microtask checkpoint.
   ScriptOutcome RunScript(const std::string& frameId,
