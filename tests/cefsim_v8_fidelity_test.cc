@@ -502,6 +502,47 @@ TEST_F(V8Fidelity, ReleasedContextAndItsObjectsTurnInvalidAfterTheHook) {
   EXPECT_EQ(function->ExecuteFunction(nullptr, {}), nullptr);
 }
 
+// Trap 20: a function of a released context still reaches its handler,
+// with valid-looking wrappers and no frame.
+TEST_F(V8Fidelity, HandlerStillRunsForAFunctionOfAReleasedContext) {
+  const std::string child =
+      harness->AddFrame(frame, cefsim::FrameSpec{"child"});
+  struct Seen {
+    int calls = 0;
+    bool contextValid = false;
+    bool frameNull = false;
+    bool argumentValid = false;
+  } seen;
+  CefRefPtr<CefV8Handler> handler =
+      new FunctionHandler([&seen](const CefString&, CefRefPtr<CefV8Value>,
+                                  const CefV8ValueList& arguments,
+                                  CefRefPtr<CefV8Value>& retval, CefString&) {
+        ++seen.calls;
+        CefRefPtr<CefV8Context> current = CefV8Context::GetCurrentContext();
+        seen.contextValid = current->IsValid();
+        seen.frameNull = current->GetFrame() == nullptr;
+        seen.argumentValid = !arguments.empty() && arguments[0]->IsValid();
+        retval = CefV8Value::CreateString("still here");
+        return true;
+      });
+  CefRefPtr<CefV8Value> function;
+  {
+    Entered entered(harness->Frame(child));
+    function = CefV8Value::CreateFunction("late", handler);
+  }
+  {
+    Entered entered(Frame());
+    entered.context->GetGlobal()->SetValue("late", function,
+                                           V8_PROPERTY_ATTRIBUTE_NONE);
+  }
+  harness->RemoveFrame(child);
+  EXPECT_EQ(Page("late({})")->GetStringValue(), CefString("still here"));
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_TRUE(seen.contextValid);
+  EXPECT_TRUE(seen.frameNull);
+  EXPECT_TRUE(seen.argumentValid);
+}
+
 // Trap 15: binding follows the context current when the wrapper is made.
 TEST_F(V8Fidelity, WrapperIsBoundToTheContextCurrentAtWrapTime) {
   const std::string child =
@@ -592,6 +633,9 @@ TEST_F(V8Fidelity, ExceptionsAreRecordedPerWrapper) {
   EXPECT_FALSE(second->HasException());
   EXPECT_TRUE(first->ClearException());
   EXPECT_FALSE(first->HasException());
+  // Trap 24: caught for the caller, yet also reported as uncaught.
+  EXPECT_EQ(harness->Console(frame),
+            std::vector<std::string>{"error: Uncaught Error: My error"});
 }
 
 // Trap 13: Eval's out-parameters.
