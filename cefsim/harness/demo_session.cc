@@ -1,0 +1,923 @@
+#include "demo_session.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include "bridge/bridge_message.h"
+#include "cefsim/demo_script_watch.h"
+#include "cefsim/renderer_process.h"
+#include "cefsim/transit.h"
+#include "cefsim/value_text.h"
+#include "convert/cef_to_v8.h"
+#include "convert/keyed_collection.h"
+#include "convert/v8_to_cef.h"
+#include "demo_peer_api.h"
+
+namespace cefsim {
+namespace {
+
+// A peer that keeps awaiting peer.idle() with nothing else happening would
+// never let the run end.
+constexpr int kMaxIdleRounds = 1000;
+
+bool ReadFile(const std::string& path, std::string& contents) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    return false;
+  }
+  std::ostringstream text;
+  text << file.rdbuf();
+  contents = text.str();
+  return !file.bad();
+}
+
+std::string Quoted(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) {
+    return std::string();
+  }
+  const size_t last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+// "    at file:line: source" under a problem, when the place is known.
+std::string PlaceLine(const std::string& script,
+                      int line,
+                      const std::string& detail) {
+  if (script.empty() && detail.empty()) {
+    return std::string();
+  }
+  std::string text = "    at " + (script.empty() ? "?" : script);
+  if (line > 0) {
+    text += ":" + std::to_string(line);
+  }
+  if (!detail.empty()) {
+    text += ": " + detail;
+  }
+  return text;
+}
+
+// A marker of peer.double() or peer.object() as V8ValueToCefValue wrote it:
+// a keyed collection with exactly the marker key.
+CefRefPtr<CefValue> MarkedValue(const CefRefPtr<CefDictionaryValue>& dictionary,
+                                const char* marker) {
+  CefRefPtr<CefListValue> keys = dictionary->GetList(kKeyedCollectionKeys);
+  CefRefPtr<CefListValue> values = dictionary->GetList(kKeyedCollectionValues);
+  if (dictionary->GetSize() != 2 || !keys || !values || keys->GetSize() != 1 ||
+      values->GetSize() != 1 || keys->GetType(0) != VTYPE_STRING ||
+      keys->GetString(0).ToString() != marker) {
+    return nullptr;
+  }
+  return values->GetValue(0);
+}
+
+// A copy of a converted peer value with the markers replaced by what they
+// stand for.
+CefRefPtr<CefValue> Unmarked(const CefRefPtr<CefValue>& value) {
+  CefRefPtr<CefValue> result = CefValue::Create();
+  if (value->GetType() == VTYPE_LIST) {
+    CefRefPtr<CefListValue> in = value->GetList();
+    CefRefPtr<CefListValue> out = CefListValue::Create();
+    for (size_t i = 0; i < in->GetSize(); ++i) {
+      out->SetValue(i, Unmarked(in->GetValue(i)));
+    }
+    result->SetList(out);
+    return result;
+  }
+  if (value->GetType() != VTYPE_DICTIONARY) {
+    return value->Copy();
+  }
+  CefRefPtr<CefDictionaryValue> in = value->GetDictionary();
+  if (CefRefPtr<CefValue> number = MarkedValue(in, kDemoDoubleMarker)) {
+    if (number->GetType() == VTYPE_INT) {
+      result->SetDouble(number->GetInt());
+    } else if (number->GetType() == VTYPE_DOUBLE) {
+      result->SetDouble(number->GetDouble());
+    }
+    return result;
+  }
+  bool isObject = false;
+  if (CefRefPtr<CefValue> fields = MarkedValue(in, kDemoObjectMarker)) {
+    if (fields->GetType() != VTYPE_DICTIONARY) {
+      return result;  // NULL, as the fields converted
+    }
+    in = fields->GetDictionary();
+    isObject = true;
+  }
+  CefRefPtr<CefDictionaryValue> out = CefDictionaryValue::Create();
+  CefDictionaryValue::KeyList keys;
+  in->GetKeys(keys);
+  for (const CefString& key : keys) {
+    out->SetValue(key, Unmarked(in->GetValue(key)));
+  }
+  if (isObject) {
+    out->SetBool(kKeyedCollectionIsObject, true);
+  }
+  result->SetDictionary(out);
+  return result;
+}
+
+// Ends the process when a run takes too long: a page or peer script that
+// never finishes must not hang whoever started the demo.
+class Watchdog {
+ public:
+  Watchdog(int seconds, std::ostream& out) {
+    if (seconds <= 0) {
+      return;
+    }
+    thread = std::thread([this, seconds, &out] {
+      std::unique_lock<std::mutex> lock(mutex);
+      if (!done.wait_for(lock, std::chrono::seconds(seconds),
+                         [this] { return finished; })) {
+        out << "demo: FAILED: still running after " << seconds
+            << " s (a script that never finishes?)" << std::endl;
+        std::fflush(nullptr);
+        std::_Exit(kDemoTimedOut);
+      }
+    });
+  }
+  ~Watchdog() {
+    if (!thread.joinable()) {
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      finished = true;
+    }
+    done.notify_all();
+    thread.join();
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+ private:
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  std::thread thread;
+};
+
+class DemoSession;
+
+// The native functions under the peer API script.
+class PeerNative : public CefV8Handler {
+ public:
+  explicit PeerNative(DemoSession* session) : session(session) {}
+  PeerNative(const PeerNative&) = delete;
+  PeerNative& operator=(const PeerNative&) = delete;
+
+  // V8 may keep the functions after the run; they then do nothing.
+  void Detach() { session = nullptr; }
+
+  // CefV8Handler methods:
+  bool Execute(const CefString& name,
+               CefRefPtr<CefV8Value> object,
+               const CefV8ValueList& arguments,
+               CefRefPtr<CefV8Value>& retval,
+               CefString& exception) override;
+
+ private:
+  DemoSession* session;
+
+  IMPLEMENT_REFCOUNTING(PeerNative);
+};
+
+class DemoSession {
+ public:
+  DemoSession(CefRefPtr<CefApp> application,
+              const DemoOptions& options,
+              std::ostream& out)
+      : application(std::move(application)), options(options), out(out) {}
+  DemoSession(const DemoSession&) = delete;
+  DemoSession& operator=(const DemoSession&) = delete;
+
+  int Run();
+
+  // The native functions; false with `exception` set makes script throw.
+  using Arguments = CefV8ValueList;
+  bool Native(const std::string& name,
+              const Arguments& arguments,
+              CefRefPtr<CefV8Value>& retval,
+              std::string& exception);
+
+ private:
+  struct Incoming {
+    std::string frameId;
+    CefRefPtr<CefProcessMessage> message;
+  };
+  // Something the browser side does to the renderer, in order, as a task of
+  // its own; its result settles `promise`, when there is one.
+  struct Action {
+    std::function<CefRefPtr<CefV8Value>()> run;
+    CefRefPtr<CefV8Value> promise;
+  };
+  enum class Stop { kNone, kEnded, kPageScriptError, kPeerScriptError };
+
+  // Output.
+  void Print(const std::string& line);
+  void FlushPageConsole();
+  void PrintProblem(const std::string& prefix, const ScriptProblem& problem);
+
+  // Running scripts.
+  bool InstallPeerApi();
+  void RunPageScript(const std::string& code, const std::string& file);
+  void RunPeerScript(const std::string& code, const std::string& file);
+  void PeerScriptError(CefRefPtr<CefV8Exception> exception);
+  void PeerMisuse(const std::string& text);
+  std::pair<std::string, int> PeerCaller();
+
+  // The loop.
+  void Loop();
+  void AfterStep();
+  bool ReportPeerRejections();
+  void RunAction(Action action);
+  void HandleIncoming(const Incoming& incoming);
+  int Dispatch(const std::function<void(CefRefPtr<CefV8Value> event)>& fill);
+  int Finish();
+  void Teardown();
+
+  // Browser-side actions.
+  void Queue(std::function<CefRefPtr<CefV8Value>()> run,
+             CefRefPtr<CefV8Value> promise = nullptr);
+  CefRefPtr<CefV8Value> QueueWithPromise(
+      std::function<CefRefPtr<CefV8Value>()> run);
+  bool Deliver(CefRefPtr<CefProcessMessage> message);
+  void NoteReplySent(const CefRefPtr<CefProcessMessage>& message);
+  CefRefPtr<CefValue> PeerValue(const CefRefPtr<CefV8Value>& value);
+  CefRefPtr<CefV8Value> ScriptValue(const CefRefPtr<CefValue>& value);
+  CefRefPtr<CefV8Value> StringArray(const std::vector<std::string>& texts);
+
+  bool Stopped() const { return stop != Stop::kNone; }
+
+  CefRefPtr<CefApp> application;
+  DemoOptions options;
+  std::ostream& out;
+
+  std::unique_ptr<RendererProcess> process;
+  std::unique_ptr<ScriptProblemWatch> watch;
+  CefRefPtr<CefV8Context> peerContext;
+  CefRefPtr<PeerNative> native;
+  CefRefPtr<CefV8Value> dispatcher;
+  std::string frameId;
+  std::string currentUrl;
+  std::string pageSource;
+
+  std::deque<Action> actions;
+  std::deque<Incoming> inbox;
+
+  // The record.
+  size_t consoleShown = 0;
+  std::vector<std::string> pageConsole;
+  std::vector<std::string> pageErrors;
+  std::deque<ScriptProblem> errorPlaces;
+  std::map<int32_t, std::string> unansweredPageCalls;
+  std::map<int32_t, std::string> pendingPeerCalls;
+  int32_t nextPeerCallId = 0;
+  int checks = 0;
+  int failures = 0;
+  Stop stop = Stop::kNone;
+  int endCode = 0;
+};
+
+bool PeerNative::Execute(const CefString& name,
+                         CefRefPtr<CefV8Value> /*object*/,
+                         const CefV8ValueList& arguments,
+                         CefRefPtr<CefV8Value>& retval,
+                         CefString& exception) {
+  if (!session) {
+    return true;
+  }
+  std::string text;
+  if (!session->Native(name.ToString(), arguments, retval, text)) {
+    exception = text;
+  }
+  return true;
+}
+
+void DemoSession::Print(const std::string& line) {
+  FlushPageConsole();
+  out << line << '\n' << std::flush;
+}
+
+// Console lines happened before whatever is printed next; errors get the
+// place V8 reported for them.
+void DemoSession::FlushPageConsole() {
+  if (!process || frameId.empty()) {
+    return;
+  }
+  for (ScriptProblem& problem : watch->TakeUncaughtErrors(false)) {
+    errorPlaces.push_back(std::move(problem));
+  }
+  const std::vector<std::string> lines = process->Console(frameId);
+  for (; consoleShown < lines.size(); ++consoleShown) {
+    const std::string& line = lines[consoleShown];
+    pageConsole.push_back(line);
+    out << "page " << line << '\n';
+    static constexpr char kErrorPrefix[] = "error: ";
+    if (line.rfind(kErrorPrefix, 0) != 0 || errorPlaces.empty() ||
+        errorPlaces.front().text != line.substr(sizeof(kErrorPrefix) - 1)) {
+      continue;
+    }
+    const ScriptProblem& place = errorPlaces.front();
+    pageErrors.push_back(place.text);
+    const std::string at =
+        PlaceLine(place.script, place.line, Trimmed(place.sourceLine));
+    if (!at.empty()) {
+      out << at << '\n';
+    }
+    errorPlaces.pop_front();
+  }
+  out << std::flush;
+}
+
+void DemoSession::PrintProblem(const std::string& prefix,
+                               const ScriptProblem& problem) {
+  Print(prefix + problem.text);
+  const std::string at =
+      PlaceLine(problem.script, problem.line, Trimmed(problem.sourceLine));
+  if (!at.empty()) {
+    Print(at);
+  }
+}
+
+bool DemoSession::InstallPeerApi() {
+  native = new PeerNative(this);
+  peerContext->Enter();
+  CefRefPtr<CefV8Value> object = CefV8Value::CreateObject(nullptr, nullptr);
+  for (const char* function :
+       {"print", "setDispatcher", "send", "call", "reply", "replyError",
+        "navigate", "reload", "focus", "end", "check", "misuse", "valueText",
+        "pageConsole", "pageErrors"}) {
+    object->SetValue(function, CefV8Value::CreateFunction(function, native),
+                     V8_PROPERTY_ATTRIBUTE_NONE);
+  }
+  object->SetValue("doubleKey", CefV8Value::CreateString(kDemoDoubleMarker),
+                   V8_PROPERTY_ATTRIBUTE_NONE);
+  object->SetValue("objectKey", CefV8Value::CreateString(kDemoObjectMarker),
+                   V8_PROPERTY_ATTRIBUTE_NONE);
+  CefRefPtr<CefV8Value> install;
+  CefRefPtr<CefV8Exception> exception;
+  bool installed = peerContext->Eval(kDemoPeerApiSource, kDemoPeerApiUrl, 1,
+                                     install, exception) &&
+                   install->IsFunction();
+  if (installed) {
+    installed = install->ExecuteFunctionWithContext(peerContext, nullptr,
+                                                    {object}) != nullptr;
+    exception = install->GetException();
+  }
+  peerContext->Exit();
+  if (!installed) {
+    Print("demo: FAILED: the peer API did not install" +
+          (exception ? ": " + exception->GetMessage().ToString()
+                     : std::string()));
+    stop = Stop::kPeerScriptError;
+  }
+  return installed;
+}
+
+void DemoSession::RunPageScript(const std::string& code,
+                                const std::string& file) {
+  if (code.empty()) {
+    return;
+  }
+  const ScriptOutcome outcome = process->RunScript(frameId, code, file, 1);
+  if (outcome.ok) {
+    return;
+  }
+  FlushPageConsole();
+  Print("demo: the page script " + file + " stopped at line " +
+        std::to_string(outcome.line) + ": " + outcome.exception);
+  stop = Stop::kPageScriptError;
+}
+
+void DemoSession::RunPeerScript(const std::string& code,
+                                const std::string& file) {
+  if (code.empty()) {
+    return;
+  }
+  CefRefPtr<CefV8Value> completion;
+  CefRefPtr<CefV8Exception> exception;
+  if (!peerContext->Eval(code, file, 1, completion, exception) && exception) {
+    PeerScriptError(exception);
+  }
+}
+
+void DemoSession::PeerScriptError(CefRefPtr<CefV8Exception> exception) {
+  if (stop == Stop::kPeerScriptError) {
+    return;  // the first error is the one that matters
+  }
+  ScriptProblem problem;
+  problem.text = exception->GetMessage().ToString();
+  problem.script = exception->GetScriptResourceName().ToString();
+  problem.line = exception->GetLineNumber();
+  problem.sourceLine = exception->GetSourceLine().ToString();
+  // A misuse was reported with its place already.
+  if (problem.script != kDemoPeerApiUrl) {
+    PrintProblem("peer error: ", problem);
+  }
+  stop = Stop::kPeerScriptError;
+}
+
+std::pair<std::string, int> DemoSession::PeerCaller() {
+  CefRefPtr<CefV8StackTrace> trace = CefV8StackTrace::GetCurrent(32);
+  for (int i = 0; trace && i < trace->GetFrameCount(); ++i) {
+    CefRefPtr<CefV8StackFrame> frame = trace->GetFrame(i);
+    const std::string script = frame->GetScriptName().ToString();
+    if (script != kDemoPeerApiUrl) {
+      return {script, frame->GetLineNumber()};
+    }
+  }
+  return {std::string(), 0};
+}
+
+void DemoSession::PeerMisuse(const std::string& text) {
+  const auto [script, line] = PeerCaller();
+  Print("peer error: " + text);
+  const std::string at = PlaceLine(script, line, "");
+  if (!at.empty()) {
+    Print(at);
+  }
+  stop = Stop::kPeerScriptError;
+}
+
+CefRefPtr<CefValue> DemoSession::PeerValue(const CefRefPtr<CefV8Value>& value) {
+  return Unmarked(V8ValueToCefValue(peerContext, value));
+}
+
+CefRefPtr<CefV8Value> DemoSession::ScriptValue(
+    const CefRefPtr<CefValue>& value) {
+  CefRefPtr<CefV8Value> converted =
+      value ? CefValueToV8Value(peerContext, value) : nullptr;
+  return converted ? converted : CefV8Value::CreateNull();
+}
+
+CefRefPtr<CefV8Value> DemoSession::StringArray(
+    const std::vector<std::string>& texts) {
+  CefRefPtr<CefV8Value> array =
+      CefV8Value::CreateArray(static_cast<int>(texts.size()));
+  for (size_t i = 0; i < texts.size(); ++i) {
+    array->SetValue(static_cast<int>(i), CefV8Value::CreateString(texts[i]));
+  }
+  return array;
+}
+
+void DemoSession::Queue(std::function<CefRefPtr<CefV8Value>()> run,
+                        CefRefPtr<CefV8Value> promise) {
+  actions.push_back(Action{std::move(run), std::move(promise)});
+}
+
+CefRefPtr<CefV8Value> DemoSession::QueueWithPromise(
+    std::function<CefRefPtr<CefV8Value>()> run) {
+  CefRefPtr<CefV8Value> promise = CefV8Value::CreatePromise();
+  Queue(std::move(run), promise);
+  return promise;
+}
+
+bool DemoSession::Deliver(CefRefPtr<CefProcessMessage> message) {
+  Print("browser → page  " + MessageText(message));
+  NoteReplySent(message);
+  std::optional<WireMessage> wire = TakeForSending(message);
+  if (!wire) {
+    Print("browser: the message could not be sent");
+    return false;
+  }
+  const bool handled = process->DeliverMessage(frameId, *wire);
+  if (!handled) {
+    Print("browser: the renderer did not handle it");
+  }
+  return handled;
+}
+
+void DemoSession::NoteReplySent(const CefRefPtr<CefProcessMessage>& message) {
+  std::optional<BridgeMessage> decoded = ParseBridgeMessage(message);
+  if (!decoded) {
+    return;
+  }
+  if (const auto* result = std::get_if<ResultMessage>(&*decoded)) {
+    unansweredPageCalls.erase(result->id);
+  } else if (const auto* error = std::get_if<ErrorMessage>(&*decoded)) {
+    unansweredPageCalls.erase(error->id);
+  }
+}
+
+bool DemoSession::Native(const std::string& name,
+                         const Arguments& arguments,
+                         CefRefPtr<CefV8Value>& retval,
+                         std::string& exception) {
+  // The API script checks what it passes on; these guard the rest.
+  auto argument = [&arguments](size_t index) -> CefRefPtr<CefV8Value> {
+    return index < arguments.size() ? arguments[index]
+                                    : CefV8Value::CreateUndefined();
+  };
+  auto text = [&argument](size_t index) {
+    CefRefPtr<CefV8Value> value = argument(index);
+    return value->IsString() ? value->GetStringValue().ToString()
+                             : std::string();
+  };
+  auto integer = [&argument](size_t index) {
+    CefRefPtr<CefV8Value> value = argument(index);
+    return value->IsInt() ? value->GetIntValue() : 0;
+  };
+
+  if (name == "print") {
+    Print(text(0));
+  } else if (name == "setDispatcher") {
+    dispatcher = argument(0);
+  } else if (name == "misuse") {
+    PeerMisuse(text(0));
+    exception = text(0);
+    return false;
+  } else if (name == "check") {
+    ++checks;
+    const bool ok = argument(0)->IsBool() && argument(0)->GetBoolValue();
+    if (ok) {
+      Print("peer ok: " + text(1));
+    } else {
+      ++failures;
+      const auto [script, line] = PeerCaller();
+      Print("peer FAILED: " + text(1));
+      const std::string at = PlaceLine(script, line, text(2));
+      if (!at.empty()) {
+        Print(at);
+      }
+    }
+  } else if (name == "call") {
+    const std::string path = text(0);
+    CefRefPtr<CefV8Value> values = argument(1);
+    CefRefPtr<CefListValue> list = CefListValue::Create();
+    for (int i = 0; values->IsArray() && i < values->GetArrayLength(); ++i) {
+      list->SetValue(static_cast<size_t>(i), PeerValue(values->GetValue(i)));
+    }
+    const int32_t id = nextPeerCallId++;
+    pendingPeerCalls[id] = path;
+    CefRefPtr<CefProcessMessage> message =
+        CallMessage(path, list, id).ToProcessMessage();
+    Queue([this, message] {
+      Deliver(message);
+      return nullptr;
+    });
+    retval = CefV8Value::CreateInt(id);
+  } else if (name == "reply" || name == "replyError") {
+    const int32_t id = integer(0);
+    CefRefPtr<CefProcessMessage> message =
+        name == "reply"
+            ? ResultMessage{id, PeerValue(argument(1))}.ToProcessMessage()
+            : ErrorMessage{id, CefString(text(1))}.ToProcessMessage();
+    retval = QueueWithPromise(
+        [this, message] { return CefV8Value::CreateBool(Deliver(message)); });
+  } else if (name == "send") {
+    CefRefPtr<CefValue> list = PeerValue(argument(1));
+    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(text(0));
+    if (!message || list->GetType() != VTYPE_LIST) {
+      exception = "peer.send: no message can be made of this";
+      return false;
+    }
+    CefRefPtr<CefListValue> entries = list->GetList();
+    CefRefPtr<CefListValue> target = message->GetArgumentList();
+    for (size_t i = 0; i < entries->GetSize(); ++i) {
+      target->SetValue(i, entries->GetValue(i));
+    }
+    retval = QueueWithPromise(
+        [this, message] { return CefV8Value::CreateBool(Deliver(message)); });
+  } else if (name == "navigate" || name == "reload") {
+    const bool reload = name == "reload";
+    const std::string url = reload ? std::string() : text(0);
+    std::optional<std::string> script;
+    if (reload) {
+      script = pageSource;
+    } else if (argument(1)->IsString()) {
+      script = text(1);
+    }
+    retval = QueueWithPromise([this, reload, url, script] {
+      const std::string target = reload ? currentUrl : url;
+      Print(std::string("browser: ") + (reload ? "reload " : "navigate to ") +
+            target);
+      process->Navigate(frameId, target);
+      currentUrl = target;
+      if (script) {
+        RunPageScript(*script, reload ? options.pageFile : target);
+      }
+      return CefV8Value::CreateUndefined();
+    });
+  } else if (name == "focus") {
+    const std::string target = text(0);
+    const std::string tagName = text(1);
+    retval = QueueWithPromise([this, target, tagName] {
+      FocusTarget focus = FocusTarget::kElement;
+      std::string where = "an element <" + tagName + ">";
+      if (target == "other") {
+        focus = FocusTarget::kNonElement;
+        where = "a node that is not an element";
+      } else if (target == "none") {
+        focus = FocusTarget::kNothing;
+        where = "nothing";
+      }
+      Print("browser: focus moves to " + where);
+      const size_t before = inbox.size();
+      process->ChangeFocus(frameId, focus, tagName);
+      // The report the change caused, if the renderer sent one.
+      for (size_t i = before; i < inbox.size(); ++i) {
+        std::optional<BridgeMessage> decoded =
+            ParseBridgeMessage(inbox[i].message);
+        if (const auto* report =
+                decoded ? std::get_if<FocusChangeMessage>(&*decoded)
+                        : nullptr) {
+          return CefV8Value::CreateBool(report->elementFocused);
+        }
+      }
+      return CefV8Value::CreateNull();
+    });
+  } else if (name == "end") {
+    if (!Stopped()) {
+      stop = Stop::kEnded;
+      endCode = integer(0);
+    }
+  } else if (name == "valueText") {
+    retval = CefV8Value::CreateString(ValueText(PeerValue(argument(0))));
+  } else if (name == "pageConsole") {
+    FlushPageConsole();
+    retval = StringArray(pageConsole);
+  } else if (name == "pageErrors") {
+    FlushPageConsole();
+    retval = StringArray(pageErrors);
+  }
+  return true;
+}
+
+int DemoSession::Dispatch(
+    const std::function<void(CefRefPtr<CefV8Value> event)>& fill) {
+  if (!dispatcher || Stopped()) {
+    return 0;
+  }
+  peerContext->Enter();
+  CefRefPtr<CefV8Value> event = CefV8Value::CreateObject(nullptr, nullptr);
+  fill(event);
+  CefRefPtr<CefV8Value> result =
+      dispatcher->ExecuteFunctionWithContext(peerContext, nullptr, {event});
+  if (dispatcher->HasException()) {
+    PeerScriptError(dispatcher->GetException());
+    dispatcher->ClearException();
+  }
+  // Leaving the context runs the peer's promise reactions.
+  peerContext->Exit();
+  return result && result->IsInt() ? result->GetIntValue() : 0;
+}
+
+void DemoSession::HandleIncoming(const Incoming& incoming) {
+  std::optional<BridgeMessage> decoded = ParseBridgeMessage(incoming.message);
+  if (!decoded) {
+    Print("browser: not a bridge message; dropped");
+    return;
+  }
+  const std::string text = ValueText(incoming.message->GetArgumentList());
+  auto set = [](CefRefPtr<CefV8Value> event, const char* key,
+                CefRefPtr<CefV8Value> value) {
+    event->SetValue(key, value, V8_PROPERTY_ATTRIBUTE_NONE);
+  };
+  if (const auto* call = std::get_if<CallMessage>(&*decoded)) {
+    unansweredPageCalls[call->id] = call->function;
+    Dispatch([&](CefRefPtr<CefV8Value> event) {
+      set(event, "type", CefV8Value::CreateString("call"));
+      set(event, "id", CefV8Value::CreateInt(call->id));
+      set(event, "function", CefV8Value::CreateString(call->function));
+      CefV8ValueList values =
+          CefListToV8ValueList(peerContext, call->arguments);
+      CefRefPtr<CefV8Value> args =
+          CefV8Value::CreateArray(static_cast<int>(values.size()));
+      for (size_t i = 0; i < values.size(); ++i) {
+        args->SetValue(static_cast<int>(i),
+                       values[i] ? values[i] : CefV8Value::CreateNull());
+      }
+      set(event, "args", args);
+      set(event, "text", CefV8Value::CreateString(text));
+    });
+  } else if (const auto* result = std::get_if<ResultMessage>(&*decoded)) {
+    pendingPeerCalls.erase(result->id);
+    Dispatch([&](CefRefPtr<CefV8Value> event) {
+      set(event, "type", CefV8Value::CreateString("result"));
+      set(event, "id", CefV8Value::CreateInt(result->id));
+      set(event, "value", ScriptValue(result->value));
+      set(event, "text", CefV8Value::CreateString(text));
+    });
+  } else if (const auto* error = std::get_if<ErrorMessage>(&*decoded)) {
+    pendingPeerCalls.erase(error->id);
+    Dispatch([&](CefRefPtr<CefV8Value> event) {
+      set(event, "type", CefV8Value::CreateString("error"));
+      set(event, "id", CefV8Value::CreateInt(error->id));
+      set(event, "message", CefV8Value::CreateString(error->message));
+      set(event, "text", CefV8Value::CreateString(text));
+    });
+  } else if (const auto* focus = std::get_if<FocusChangeMessage>(&*decoded)) {
+    Dispatch([&](CefRefPtr<CefV8Value> event) {
+      set(event, "type", CefV8Value::CreateString("focus"));
+      set(event, "focused", CefV8Value::CreateBool(focus->elementFocused));
+      set(event, "text", CefV8Value::CreateString(text));
+    });
+  }
+}
+
+void DemoSession::RunAction(Action action) {
+  CefRefPtr<CefV8Value> outcome = action.run();
+  if (!action.promise || Stopped()) {
+    return;
+  }
+  peerContext->Enter();
+  action.promise->ResolvePromise(outcome);
+  peerContext->Exit();
+}
+
+// Page rejections are shown like a console would; the peer's fail the run,
+// but only once it is idle, since a handler may still be attached.
+void DemoSession::AfterStep() {
+  FlushPageConsole();
+  for (const ScriptProblem& problem : watch->TakeUnhandledRejections(false)) {
+    pageErrors.push_back(problem.text);
+    PrintProblem("page error: ", problem);
+  }
+  // Errors under the session's own calls came back as exceptions already;
+  // these are the rest (the peer's timers).
+  for (const ScriptProblem& problem : watch->TakeUncaughtErrors(true)) {
+    if (stop != Stop::kPeerScriptError) {
+      PrintProblem("peer error: ", problem);
+    }
+    stop = Stop::kPeerScriptError;
+  }
+}
+
+bool DemoSession::ReportPeerRejections() {
+  std::vector<ScriptProblem> problems = watch->TakeUnhandledRejections(true);
+  for (const ScriptProblem& problem : problems) {
+    if (stop != Stop::kPeerScriptError) {
+      PrintProblem("peer error: ", problem);
+    }
+    stop = Stop::kPeerScriptError;
+  }
+  return !problems.empty();
+}
+
+void DemoSession::Loop() {
+  int idleRounds = 0;
+  while (!Stopped()) {
+    if (!actions.empty()) {
+      Action action = std::move(actions.front());
+      actions.pop_front();
+      RunAction(std::move(action));
+    } else if (!inbox.empty()) {
+      const Incoming incoming = inbox.front();
+      inbox.pop_front();
+      HandleIncoming(incoming);
+    } else if (process->HasPendingTasks()) {
+      process->RunPendingTasks();
+    } else {
+      if (ReportPeerRejections()) {
+        break;
+      }
+      const int woken = Dispatch([](CefRefPtr<CefV8Value> event) {
+        event->SetValue("type", CefV8Value::CreateString("idle"),
+                        V8_PROPERTY_ATTRIBUTE_NONE);
+      });
+      if (woken == 0) {
+        break;
+      }
+      AfterStep();
+      if (++idleRounds > kMaxIdleRounds) {
+        Print(
+            "peer error: peer.idle() is awaited over and over while "
+            "nothing else happens");
+        stop = Stop::kPeerScriptError;
+      }
+      continue;
+    }
+    idleRounds = 0;
+    AfterStep();
+  }
+}
+
+int DemoSession::Finish() {
+  AfterStep();
+  ReportPeerRejections();
+  for (const auto& [id, function] : unansweredPageCalls) {
+    Print("browser: the page's call " + std::to_string(id) + " (" +
+          Quoted(function) + ") was never answered");
+  }
+  if (stop == Stop::kNone) {
+    for (const auto& [id, path] : pendingPeerCalls) {
+      ++checks;
+      ++failures;
+      Print("peer FAILED: no reply came to peer.call(" + Quoted(path) +
+            ") (id " + std::to_string(id) + ")");
+    }
+  }
+  const std::string held = std::to_string(checks - failures) + " of " +
+                           std::to_string(checks) + " expectations held";
+  switch (stop) {
+    case Stop::kPageScriptError:
+      Print("demo: FAILED: the page script has an error");
+      return kDemoScriptError;
+    case Stop::kPeerScriptError:
+      Print("demo: FAILED: the peer script has an error");
+      return kDemoScriptError;
+    case Stop::kEnded:
+    case Stop::kNone:
+      break;
+  }
+  if (failures > 0) {
+    Print("demo: FAILED: " + held);
+    return endCode != 0 ? endCode : kDemoExpectationFailed;
+  }
+  if (endCode != 0) {
+    Print("demo: the peer ended the run with code " + std::to_string(endCode) +
+          " (" + held + ")");
+    return endCode;
+  }
+  Print("demo: passed: " + held);
+  return kDemoPassed;
+}
+
+void DemoSession::Teardown() {
+  actions.clear();
+  inbox.clear();
+  dispatcher = nullptr;
+  if (native) {
+    native->Detach();
+  }
+  peerContext = nullptr;
+  watch.reset();
+  process.reset();
+}
+
+int DemoSession::Run() {
+  std::string peerSource;
+  for (const auto& [file, source] :
+       {std::pair{&options.pageFile, &pageSource},
+        std::pair{&options.peerFile, &peerSource}}) {
+    if (!file->empty() && !ReadFile(*file, *source)) {
+      Print("demo: FAILED: cannot read " + *file + ": " + std::strerror(errno));
+      return kDemoScriptError;
+    }
+  }
+  Watchdog watchdog(options.timeoutSeconds, out);
+  Print("demo: renderer with page " +
+        (options.pageFile.empty() ? "(blank)" : options.pageFile) +
+        " and peer " +
+        (options.peerFile.empty() ? "(none)" : options.peerFile));
+
+  process = std::make_unique<RendererProcess>(application);
+  process->SetOutbox([this](const std::string& frame, const WireMessage& wire) {
+    // What the browser process receives: a read-only copy.
+    CefRefPtr<CefProcessMessage> message = Receive(wire);
+    Print("page → browser  " + MessageText(message));
+    inbox.push_back(Incoming{frame, message});
+  });
+  watch = std::make_unique<ScriptProblemWatch>(kDemoPeerApiUrl);
+  // The browser side: no page's, and no render-process hook sees it.
+  peerContext = process->NewStandaloneContext();
+  currentUrl = options.url;
+  FrameSpec mainFrame;
+  mainFrame.url = currentUrl;
+  frameId = process->OpenBrowser({mainFrame}).frameIds.front();
+  Print("browser: opened " + currentUrl);
+
+  if (InstallPeerApi()) {
+    RunPageScript(pageSource, options.pageFile);
+    AfterStep();
+  }
+  if (!Stopped()) {
+    RunPeerScript(peerSource, options.peerFile);
+    AfterStep();
+  }
+  Loop();
+  const int exitCode = Finish();
+  Teardown();
+  return exitCode;
+}
+
+}  // namespace
+
+int RunDemoRenderer(CefRefPtr<CefApp> application,
+                    const DemoOptions& options,
+                    std::ostream& out) {
+  DemoSession session(std::move(application), options, out);
+  return session.Run();
+}
+
+}  // namespace cefsim
