@@ -295,6 +295,7 @@ class DemoSession {
   int checks = 0;
   int failures = 0;
   Stop stop = Stop::kNone;
+  std::string pageScriptFailure;
   int endCode = 0;
 };
 
@@ -403,9 +404,8 @@ void DemoSession::RunPageScript(const std::string& code,
   if (outcome.ok) {
     return;
   }
-  FlushPageConsole();
-  Print("demo: the page script " + file + " stopped at line " +
-        std::to_string(outcome.line) + ": " + outcome.exception);
+  // The console showed the error with its place; this names the script.
+  pageScriptFailure = file + " (line " + std::to_string(outcome.line) + ")";
   stop = Stop::kPageScriptError;
 }
 
@@ -827,11 +827,15 @@ int DemoSession::Finish() {
             ") (id " + std::to_string(id) + ")");
     }
   }
-  const std::string held = std::to_string(checks - failures) + " of " +
-                           std::to_string(checks) + " expectations held";
+  const std::string held =
+      failures > 0 ? std::to_string(failures) + " of " +
+                         std::to_string(checks) + " expectations failed"
+      : checks > 0 ? "all " + std::to_string(checks) + " expectations held"
+                   : "nothing was checked";
   switch (stop) {
     case Stop::kPageScriptError:
-      Print("demo: FAILED: the page script has an error");
+      Print("demo: FAILED: the page script " + pageScriptFailure +
+            " has an error");
       return kDemoScriptError;
     case Stop::kPeerScriptError:
       Print("demo: FAILED: the peer script has an error");
