@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures (once) and builds everything in build/main, incrementally.
+# Configures (once) and builds everything in build/main, incrementally;
+# arguments name the only targets to build (scripts/build.sh cef-launcher).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -16,9 +17,14 @@ if [ ! -f "$build/build.ninja" ]; then
   }
 fi
 
-echo "build: building $build with -j$jobs"
+targets=()
+for target in "$@"; do
+  targets+=(--target "$target")
+done
+
+echo "build: building ${*:-everything} in $build with -j$jobs"
 mkdir -p "$build"
-if ! cmake --build "$build" -j "$jobs" >"$build/build.log" 2>&1; then
+if ! cmake --build "$build" -j "$jobs" "${targets[@]}" >"$build/build.log" 2>&1; then
   grep -E "error|FAILED" -A5 "$build/build.log" | head -60 >&2
   echo "build: FAILED (full log: $build/build.log)" >&2
   exit 1
