@@ -78,8 +78,9 @@ class OutgoingConversion {
   CefRefPtr<CefListValue> ConvertElements(const CefRefPtr<CefV8Value>& array,
                                           int depth) {
     // A length without elements (a.length = 2e9) must not size the list.
+    // CEF returns the length as an int: from 2^31 on it is negative.
     const int length = array->GetArrayLength();
-    if (length > kMaxArrayLength) {
+    if (length < 0 || length > kMaxArrayLength) {
       return nullptr;
     }
     CefRefPtr<CefListValue> list = CefListValue::Create();
