@@ -26,10 +26,15 @@ flags=(-std=c++20 -fsyntax-only -fno-exceptions -fno-rtti -Wall -Wextra -Werror
   -isystem "$cef_root" -I "$repo")
 
 cd "$repo" || exit 1
-mapfile -t sources < <(ls launcher/*.cc bridge/*.cc convert/*.cc common/*.cc 2>/dev/null |
-  grep -v '_win\.cc$')
-mapfile -t headers < <(ls launcher/*.h bridge/*.h convert/*.h common/*.h 2>/dev/null |
-  grep -v '_win\.h$')
+shopt -s nullglob
+sources=() headers=()
+# Windows-only files build in the MinGW build instead.
+for file in {launcher,bridge,convert,common}/*.cc; do
+  [[ $file == *_win.cc ]] || sources+=("$file")
+done
+for file in {launcher,bridge,convert,common}/*.h; do
+  [[ $file == *_win.h ]] || headers+=("$file")
+done
 echo "== real-header check: ${#sources[@]} sources and ${#headers[@]} headers with $cxx against $cef_root"
 
 log=$(mktemp -d)
