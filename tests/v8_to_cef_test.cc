@@ -164,6 +164,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "(() => { const a = []; a.length = 2e9; return a; })()",
                      "NULL"},
         OutgoingCase{
+            "LengthTwoToThe31",
+            "(() => { const a = []; a.length = 2 ** 31; return a; })()",
+            "NULL"},
+        OutgoingCase{
+            "LongestPossibleArray",
+            "(() => { const a = []; a.length = 2 ** 32 - 1; return a; })()",
+            "NULL"},
+        OutgoingCase{
             "JustOverTheArrayBound",
             "(() => { const a = []; a.length = 4194305; return a; })()",
             "NULL"},
