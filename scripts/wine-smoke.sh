@@ -4,7 +4,8 @@
 # returning 0 for every other export), and checks that it loads and reaches
 # CefExecuteProcess with its instance handle, its application object (which
 # answers through the wrapper's C translation) and no sandbox information,
-# on a stack of at least 4 MiB, and exits with the code CEF returned.
+# on a stack of at least the 1.5 MiB CEF's main thread needs, and exits with
+# the code CEF returned.
 #
 # The real executable is 32-bit. Where this machine cannot run wine's 32-bit
 # loader, a 64-bit build of the same sources is run under wine64 instead
@@ -111,9 +112,9 @@ expect_exit() {
 step "running $arch cef-launcher.exe under $("$loader" --version)"
 # 42: the stand-in's cef_execute_process found everything it checks (60-64
 # name the first thing missing, see stub_libcef.c).
-expect_exit "reaches CefExecuteProcess with the application" "$work/run" "" 42
+expect_exit "reaches CefExecuteProcess with the application and a big stack" "$work/run" "" 42
 if [ "$arch" = i686 ]; then
-  expect_exit "without a fiber it runs on its own 0.5 MiB stack" "$work/run" STUB_NO_FIBER=1 63
+  expect_exit "without a fiber it runs on the thread's own small stack" "$work/run" STUB_NO_FIBER=1 63
 fi
 expect_exit "does not start without libcef.dll" "$work/no-libcef" "" 53
 echo "wine smoke: $passed passed, $failed failed"
