@@ -34,8 +34,8 @@ if(MSVC)
   # CEF builds without C++ exceptions or RTTI (/GR-, _HAS_EXCEPTIONS=0).
   # CMake's defaults would turn unwinding back on for the Visual Studio
   # generators; without them a try or throw fails to compile under /WX.
-  string(REGEX REPLACE "(^| )/(EHsc|GR)( |$)" " " CMAKE_CXX_FLAGS
-    "${CMAKE_CXX_FLAGS}")
+  string(REPLACE "/EHsc" "" CMAKE_CXX_FLAGS "${CMAKE_CXX_FLAGS}")
+  string(REGEX REPLACE "/GR( |$)" "\\1" CMAKE_CXX_FLAGS "${CMAKE_CXX_FLAGS}")
   # CEF's /DELAYLOAD list needs the delay-load helper as soon as the program
   # calls into one of those DLLs (ole32 for the audio hook).
   list(APPEND CEF_STANDARD_LIBS ole32.lib delayimp.lib)
