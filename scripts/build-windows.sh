@@ -3,13 +3,21 @@
 # distribution (libcef_dll_wrapper from its sources, libcef from its import
 # library or from libcef.def) and prints the checker's verdict.
 #
-# Usage: scripts/build-windows.sh [CEF_ROOT]
+# Usage: scripts/build-windows.sh [--x86_64] [CEF_ROOT]
 #        scripts/build-windows.sh --install-only   (just the cross toolchain)
 #   CEF_ROOT defaults to $CEF_ROOT, then ../shared/cef/cef_binary_130 beside
 #   the repository. Output: build/windows-mingw/Release/cef-launcher.exe.
+#   --x86_64 builds the same sources as a 64-bit program instead, into
+#   build/windows-mingw64, for wine without 32-bit support; it is not the
+#   real executable and is not checked.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+triple=i686-w64-mingw32 build=$repo/build/windows-mingw
+if [ "${1:-}" = --x86_64 ]; then
+  triple=x86_64-w64-mingw32 build=$repo/build/windows-mingw64
+  shift
+fi
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
@@ -26,8 +34,9 @@ apt_install() {
 }
 
 install_toolchain() {
-  local packages=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
-    cmake ninja-build libfmt-dev python3)
+  local arch=${triple%%-*}
+  local packages=("g++-mingw-w64-${arch//_/-}-posix" "binutils-mingw-w64-${arch//_/-}"
+    "mingw-w64-${arch//_/-}-dev" cmake ninja-build libfmt-dev python3)
   local missing=()
   for package in "${packages[@]}"; do
     installed "$package" || missing+=("$package")
@@ -50,7 +59,6 @@ if [ ! -f "$cef_root/cmake/FindCEF.cmake" ]; then
   exit 0
 fi
 cef_root=$(cd "$cef_root" && pwd)
-build=$repo/build/windows-mingw
 exe=$build/Release/cef-launcher.exe
 
 install_toolchain
@@ -58,7 +66,7 @@ mkdir -p "$build"
 
 echo "== configure $build against $cef_root"
 cmake -S "$repo" -B "$build" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-i686.cmake" \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-${triple%%-*}.cmake" \
   -DCEF_ROOT="$cef_root" -DCMAKE_BUILD_TYPE=Release >"$build.configure.log" 2>&1 ||
   { tail -n 40 "$build.configure.log"; echo "windows build: configure failed" >&2; exit 1; }
 
@@ -66,5 +74,9 @@ echo "== build libcef_dll_wrapper and cef-launcher.exe (-j2, log in $build.log)"
 cmake --build "$build" -j2 >"$build.log" 2>&1 ||
   { grep -E -A12 'FAILED|error' "$build.log" | head -n 80; echo "windows build: build failed" >&2; exit 1; }
 
-echo "== check $exe"
-python3 "$repo/scripts/check-pe.py" "$exe"
+if [ "$triple" = i686-w64-mingw32 ]; then
+  echo "== check $exe"
+  python3 "$repo/scripts/check-pe.py" "$exe"
+else
+  echo "== built $exe (64-bit, not checked)"
+fi

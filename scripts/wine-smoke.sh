@@ -42,17 +42,7 @@ if ! "$loader" --version >/dev/null 2>&1; then
   arch=x86_64 loader=/usr/lib/wine/wine64 winearch=win64
   step "this machine cannot run wine's 32-bit loader; using a 64-bit build under wine64"
   exe=$repo/build/windows-mingw64/Release/cef-launcher.exe
-  "$repo/scripts/build-windows.sh" --install-only
-  dpkg -s g++-mingw-w64-x86-64-posix >/dev/null 2>&1 ||
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-      g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev >/dev/null
-  step "building $exe (log in $repo/build/windows-mingw64.log)"
-  mkdir -p "$repo/build/windows-mingw64"
-  { cmake -S "$repo" -B "$repo/build/windows-mingw64" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-x86_64.cmake" \
-    -DCEF_ROOT="$cef_root" -DCMAKE_BUILD_TYPE=Release &&
-    cmake --build "$repo/build/windows-mingw64" -j2; } >"$repo/build/windows-mingw64.log" 2>&1 ||
-    { tail -n 40 "$repo/build/windows-mingw64.log"; step "FAILED: the 64-bit build failed" >&2; exit 1; }
+  "$repo/scripts/build-windows.sh" --x86_64 "$cef_root"
 fi
 [ -f "$exe" ] || { step "FAILED: no $exe (run scripts/build-windows.sh first)" >&2; exit 1; }
 
