@@ -240,6 +240,7 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
       if (!Number.isInteger(id)) {
         misuse("peer.waitReply(id): the id must be an integer");
       }
+      native.awaitReply(id);
       return new Promise((resolve) => {
         waitFor(id, (reply) => {
           resolve(reply.type === "result" ? { id, value: reply.value }

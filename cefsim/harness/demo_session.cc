@@ -290,7 +290,7 @@ class DemoSession {
   std::vector<std::string> pageErrors;
   std::deque<ScriptProblem> errorPlaces;
   std::map<int32_t, std::string> unansweredPageCalls;
-  std::map<int32_t, std::string> pendingPeerCalls;
+  std::map<int32_t, std::string> awaitedReplies;
   int32_t nextPeerCallId = 0;
   int checks = 0;
   int failures = 0;
@@ -367,7 +367,7 @@ bool DemoSession::InstallPeerApi() {
   for (const char* function :
        {"print", "setDispatcher", "send", "call", "reply", "replyError",
         "navigate", "reload", "focus", "end", "check", "misuse", "valueText",
-        "pageConsole", "pageErrors"}) {
+        "awaitReply", "pageConsole", "pageErrors"}) {
     object->SetValue(function, CefV8Value::CreateFunction(function, native),
                      V8_PROPERTY_ATTRIBUTE_NONE);
   }
@@ -547,6 +547,10 @@ bool DemoSession::Native(const std::string& name,
     exception = text(0);
     return false;
   } else if (name == "check") {
+    // Once the run has ended, nothing more counts.
+    if (Stopped()) {
+      return true;
+    }
     ++checks;
     const bool ok = argument(0)->IsBool() && argument(0)->GetBoolValue();
     if (ok) {
@@ -568,7 +572,7 @@ bool DemoSession::Native(const std::string& name,
       list->SetValue(static_cast<size_t>(i), PeerValue(values->GetValue(i)));
     }
     const int32_t id = nextPeerCallId++;
-    pendingPeerCalls[id] = path;
+    awaitedReplies[id] = "peer.call(" + Quoted(path) + ")";
     CefRefPtr<CefProcessMessage> message =
         CallMessage(path, list, id).ToProcessMessage();
     Queue([this, message] {
@@ -576,6 +580,9 @@ bool DemoSession::Native(const std::string& name,
       return nullptr;
     });
     retval = CefV8Value::CreateInt(id);
+  } else if (name == "awaitReply") {
+    awaitedReplies.try_emplace(
+        integer(0), "peer.waitReply(" + std::to_string(integer(0)) + ")");
   } else if (name == "reply" || name == "replyError") {
     const int32_t id = integer(0);
     CefRefPtr<CefProcessMessage> message =
@@ -711,7 +718,7 @@ void DemoSession::HandleIncoming(const Incoming& incoming) {
       set(event, "text", CefV8Value::CreateString(text));
     });
   } else if (const auto* result = std::get_if<ResultMessage>(&*decoded)) {
-    pendingPeerCalls.erase(result->id);
+    awaitedReplies.erase(result->id);
     Dispatch([&](CefRefPtr<CefV8Value> event) {
       set(event, "type", CefV8Value::CreateString("result"));
       set(event, "id", CefV8Value::CreateInt(result->id));
@@ -719,7 +726,7 @@ void DemoSession::HandleIncoming(const Incoming& incoming) {
       set(event, "text", CefV8Value::CreateString(text));
     });
   } else if (const auto* error = std::get_if<ErrorMessage>(&*decoded)) {
-    pendingPeerCalls.erase(error->id);
+    awaitedReplies.erase(error->id);
     Dispatch([&](CefRefPtr<CefV8Value> event) {
       set(event, "type", CefV8Value::CreateString("error"));
       set(event, "id", CefV8Value::CreateInt(error->id));
@@ -820,11 +827,10 @@ int DemoSession::Finish() {
           Quoted(function) + ") was never answered");
   }
   if (stop == Stop::kNone) {
-    for (const auto& [id, path] : pendingPeerCalls) {
+    for (const auto& [id, awaited] : awaitedReplies) {
       ++checks;
       ++failures;
-      Print("peer FAILED: no reply came to peer.call(" + Quoted(path) +
-            ") (id " + std::to_string(id) + ")");
+      Print("peer FAILED: no reply came for " + awaited);
     }
   }
   const std::string held =
