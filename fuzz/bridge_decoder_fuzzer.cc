@@ -92,6 +92,14 @@ std::set<int32_t> unrecordedIds;
 bool pageReady = false;
 
 void PreparePage(FuzzPage& page) {
+  constexpr int kInputsPerProcess = 2000;
+  static int inputs = 0;
+  if (++inputs % kInputsPerProcess == 0) {
+    page.Restart();
+    pendingIds.clear();
+    unrecordedIds.clear();
+    pageReady = false;
+  }
   if (!pageReady) {
     page.Run(kPageScript);
     pageReady = true;

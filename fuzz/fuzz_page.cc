@@ -48,11 +48,21 @@ FuzzPage& FuzzPage::Get() {
 }
 
 FuzzPage::FuzzPage() {
+  Start();
+}
+
+void FuzzPage::Start() {
   nextCallId = 0;
   application = new CefLauncherApplication();
-  harnessPointer = new cefsim::RendererHarness(application);
+  harnessPointer = std::make_unique<cefsim::RendererHarness>(application);
   frameId = harnessPointer->OpenBrowser().frameIds.front();
   InstallHelpers();
+}
+
+void FuzzPage::Restart() {
+  harnessPointer.reset();
+  application = nullptr;
+  Start();
 }
 
 void FuzzPage::InstallHelpers() {

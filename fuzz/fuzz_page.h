@@ -4,6 +4,7 @@
 // a renderer harness, kept for the whole run, with helpers that measure
 // page values.
 
+#include <memory>
 #include <string>
 
 #include "cefsim/renderer_harness.h"
@@ -30,12 +31,17 @@ class FuzzPage {
 
   // A fresh document: navigates the frame and installs the helpers again.
   void Reload();
+  // A fresh renderer process: new application, harness and page, call ids
+  // from 0. The harness keeps every message a page sent, so long runs
+  // restart now and then to stay fast.
+  void Restart();
 
  private:
   FuzzPage();
+  void Start();
   void InstallHelpers();
 
   CefRefPtr<CefLauncherApplication> application;
-  cefsim::RendererHarness* harnessPointer = nullptr;
+  std::unique_ptr<cefsim::RendererHarness> harnessPointer;
   std::string frameId;
 };

@@ -8,6 +8,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CEF_LAUNCHER_FUZZ_BUILD:-$root/build/fuzz}"
 jobs="${CEF_LAUNCHER_JOBS:-2}"
 source "$root/scripts/sanitizer-flags.sh"
+ensure_clang
 
 echo "fuzz: configuring $build (clang, address,undefined,fuzzer-no-link)"
 cmake -S "$root" -B "$build" "${sanitizer_cmake_args[@]}" \

@@ -10,11 +10,27 @@ undefined="alignment,bool,builtin,bounds,enum,float-cast-overflow,function,integ
 sanitizer_cmake_args=(
   -G Ninja
   -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  -DCMAKE_CXX_COMPILER=clang++
+  -DCMAKE_CXX_COMPILER=clang++-14
   -DCEF_LAUNCHER_FUZZ=ON
   "-DCEF_LAUNCHER_SANITIZE=address,$undefined,fuzzer-no-link"
   -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=all
 )
+
+# clang 14 and its sanitizer and libFuzzer runtimes, from Debian.
+ensure_clang() {
+  if dpkg-query -W -f='${Status}\n' clang-14 libclang-rt-14-dev 2>/dev/null |
+      grep -c "install ok installed" | grep -qx 2; then
+    return
+  fi
+  echo "sanitizers: installing clang-14 libclang-rt-14-dev"
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install \
+    -y -qq --no-install-recommends clang-14 libclang-rt-14-dev >/dev/null || {
+    apt-get -o DPkg::Lock::Timeout=300 update -qq >/dev/null || true
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 \
+      install -y -qq --no-install-recommends clang-14 libclang-rt-14-dev \
+      >/dev/null
+  } || { echo "sanitizers: FAILED to install clang-14" >&2; exit 1; }
+}
 
 export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1"
 export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
