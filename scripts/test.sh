@@ -13,6 +13,7 @@ STEPS=(
   "build|scripts/build.sh"
   "unit tests|ctest --test-dir '$build' --output-on-failure -j $jobs --timeout 600"
   "real windows executable|scripts/test-windows.sh"
+  "sanitizers and fuzz smoke|scripts/test-sanitizers.sh"
 )
 
 for step in "${STEPS[@]}"; do
