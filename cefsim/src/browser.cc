@@ -2,6 +2,7 @@
 // plays Blink's frame and window lifecycle around the render-process hooks.
 
 #include <algorithm>
+#include <limits>
 #include <string>
 
 #include "cefsim/renderer_process.h"
@@ -492,28 +493,36 @@ void RendererProcess::CancelDelayedTask(int timerId) {
 
 int RendererProcess::RunPendingTasks() {
   int ran = 0;
-  while (!tasks.empty() || !timers.empty()) {
+  while (HasPendingTasks()) {
     if (++ran > kMaxTasksPerRun) {
       Fatal("page tasks keep posting tasks; giving up");
     }
-    std::function<void()> task;
-    if (!tasks.empty()) {
-      task = std::move(tasks.front());
-      tasks.pop_front();
-    } else {
-      // The earliest timer, first posted first among equals.
-      auto next = std::min_element(
-          timers.begin(), timers.end(), [](const Timer& a, const Timer& b) {
-            return a.due != b.due ? a.due < b.due : a.id < b.id;
-          });
-      clockMs = std::max(clockMs, next->due);
-      task = std::move(next->task);
-      timers.erase(next);
-    }
-    task();
-    Checkpoint();
+    RunNextTask(std::numeric_limits<int64_t>::max());
   }
   return ran;
+}
+
+bool RendererProcess::RunNextTask(int64_t untilMs) {
+  std::function<void()> task;
+  if (!tasks.empty()) {
+    task = std::move(tasks.front());
+    tasks.pop_front();
+  } else {
+    // The earliest timer, first posted first among equals.
+    auto next = std::min_element(
+        timers.begin(), timers.end(), [](const Timer& a, const Timer& b) {
+          return a.due != b.due ? a.due < b.due : a.id < b.id;
+        });
+    if (next == timers.end() || next->due > untilMs) {
+      return false;
+    }
+    clockMs = std::max(clockMs, next->due);
+    task = std::move(next->task);
+    timers.erase(next);
+  }
+  task();
+  Checkpoint();
+  return true;
 }
 
 void RendererProcess::ChangeFocus(const std::string& frameId,

@@ -97,6 +97,14 @@ class RendererProcess {
   // Returns how many ran.
   int RunPendingTasks();
   bool HasPendingTasks() const { return !tasks.empty() || !timers.empty(); }
+  // One page task: the first posted one, else the earliest timer due by
+  // `untilMs` (the clock moves to its due time). False when none is due.
+  bool RunNextTask(int64_t untilMs);
+  // The simulated clock timers run on, in ms; it only moves forward.
+  int64_t Now() const { return clockMs; }
+  void AdvanceClock(int64_t timeMs) {
+    clockMs = timeMs > clockMs ? timeMs : clockMs;
+  }
 
   // Focus moves inside the frame's document (user input: no context).
   void ChangeFocus(const std::string& frameId,
