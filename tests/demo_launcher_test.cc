@@ -304,6 +304,34 @@ TEST_F(DemoLauncherTest, FocusChangesAreReported) {
                         "page → browser  qrx [INT 3, BOOL true]\n"));
 }
 
+TEST_F(DemoLauncherTest, PageTimersRunOnTheSimulatedClock) {
+  const Outcome run = Renderer(
+      R"js(
+        let polls = 0;
+        function poll() {
+          squirrel.call("health", ++polls);
+          setTimeout(poll, 1000);
+        }
+        poll();
+        setTimeout(() => console.log("soon"), 0);
+      )js",
+      R"js(
+        peer.answer("health", (poll) => 100 - poll);
+        (async () => {
+          await peer.idle();
+          peer.assertEqual(peer.calls.length, 1, "idle lets no time pass");
+          await peer.wait(2500);
+          peer.assertEqual(peer.calls.map((call) => call.args[0]), [1, 2, 3],
+                           "a poll a second");
+        })();
+      )js");
+  // A page that polls for ever still ends with the peer.
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_THAT(run.output, HasSubstr("page log: soon\n"));
+  EXPECT_THAT(run.output, HasSubstr("browser: the clock is at 2500 ms\n"));
+  EXPECT_THAT(run.output, HasSubstr("browser: page timers are still pending"));
+}
+
 TEST_F(DemoLauncherTest, RawMessagesAreDeliveredAsSent) {
   const Outcome run = Renderer("window.f = (x) => x + 1;",
                                R"js(
@@ -374,7 +402,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "peer.expect(false, 'x');\npeer.end(0);",
                    {},
                    1,
-                   {"demo: FAILED: 1 of 1 expectations failed"}},
+                   {"demo: FAILED: 1 of 1 expectation failed"}},
         EndingCase{"PeerSyntaxError",
                    "",
                    "peer.answer('a', 1);\n}}",

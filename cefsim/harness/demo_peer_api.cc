@@ -269,6 +269,12 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
       }
       return native.focus(target, String(tagName));
     },
+    wait(ms) {
+      if (typeof ms !== "number" || !(ms >= 0) || ms > 1e12) {
+        misuse("peer.wait(ms): takes a number of milliseconds from 0");
+      }
+      return native.wait(ms);
+    },
     idle() {
       return new Promise((resolve) => {
         idleWaiters.push(resolve);

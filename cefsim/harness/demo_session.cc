@@ -247,6 +247,7 @@ class DemoSession {
 
   // The loop.
   void Loop();
+  void PassTime(int64_t until);
   void AfterStep();
   bool ReportPeerRejections();
   void RunAction(Action action);
@@ -283,6 +284,8 @@ class DemoSession {
 
   std::deque<Action> actions;
   std::deque<Incoming> inbox;
+  // peer.wait(): when on the simulated clock each promise settles.
+  std::multimap<int64_t, CefRefPtr<CefV8Value>> waits;
 
   // The record.
   size_t consoleShown = 0;
@@ -367,7 +370,7 @@ bool DemoSession::InstallPeerApi() {
   for (const char* function :
        {"print", "setDispatcher", "send", "call", "reply", "replyError",
         "navigate", "reload", "focus", "end", "check", "misuse", "valueText",
-        "awaitReply", "pageConsole", "pageErrors"}) {
+        "awaitReply", "wait", "pageConsole", "pageErrors"}) {
     object->SetValue(function, CefV8Value::CreateFunction(function, native),
                      V8_PROPERTY_ATTRIBUTE_NONE);
   }
@@ -653,6 +656,13 @@ bool DemoSession::Native(const std::string& name,
       }
       return CefV8Value::CreateNull();
     });
+  } else if (name == "wait") {
+    CefRefPtr<CefV8Value> delay = argument(0);
+    const double ms = delay->IsDouble() || delay->IsInt() || delay->IsUInt()
+                          ? delay->GetDoubleValue()
+                          : 0;
+    retval = CefV8Value::CreatePromise();
+    waits.emplace(process->Now() + static_cast<int64_t>(ms), retval);
   } else if (name == "end") {
     if (!Stopped()) {
       stop = Stop::kEnded;
@@ -781,6 +791,8 @@ bool DemoSession::ReportPeerRejections() {
   return !problems.empty();
 }
 
+// One step at a time, the browser side first, then page tasks due now.
+// Simulated time only passes for peer.wait().
 void DemoSession::Loop() {
   int idleRounds = 0;
   while (!Stopped()) {
@@ -792,19 +804,14 @@ void DemoSession::Loop() {
       const Incoming incoming = inbox.front();
       inbox.pop_front();
       HandleIncoming(incoming);
-    } else if (process->HasPendingTasks()) {
-      process->RunPendingTasks();
-    } else {
-      if (ReportPeerRejections()) {
-        break;
-      }
-      const int woken = Dispatch([](CefRefPtr<CefV8Value> event) {
-        event->SetValue("type", CefV8Value::CreateString("idle"),
-                        V8_PROPERTY_ATTRIBUTE_NONE);
-      });
-      if (woken == 0) {
-        break;
-      }
+    } else if (process->RunNextTask(process->Now())) {
+      // a page task (or a timer of the peer's) ran
+    } else if (ReportPeerRejections()) {
+      break;
+    } else if (Dispatch([](CefRefPtr<CefV8Value> event) {
+                 event->SetValue("type", CefV8Value::CreateString("idle"),
+                                 V8_PROPERTY_ATTRIBUTE_NONE);
+               }) > 0) {
       AfterStep();
       if (++idleRounds > kMaxIdleRounds) {
         Print(
@@ -813,15 +820,39 @@ void DemoSession::Loop() {
         stop = Stop::kPeerScriptError;
       }
       continue;
+    } else if (!waits.empty()) {
+      const int64_t until = waits.begin()->first;
+      if (!process->RunNextTask(until)) {
+        PassTime(until);
+      }
+    } else {
+      break;
     }
     idleRounds = 0;
     AfterStep();
   }
 }
 
+void DemoSession::PassTime(int64_t until) {
+  process->AdvanceClock(until);
+  Print("browser: the clock is at " + std::to_string(process->Now()) + " ms");
+  while (!waits.empty() && waits.begin()->first <= until) {
+    CefRefPtr<CefV8Value> promise = waits.begin()->second;
+    waits.erase(waits.begin());
+    peerContext->Enter();
+    promise->ResolvePromise(CefV8Value::CreateUndefined());
+    peerContext->Exit();
+  }
+}
+
 int DemoSession::Finish() {
   AfterStep();
   ReportPeerRejections();
+  if (stop == Stop::kNone && process->HasPendingTasks()) {
+    Print(
+        "browser: page timers are still pending (peer.wait(ms) lets "
+        "simulated time pass)");
+  }
   for (const auto& [id, function] : unansweredPageCalls) {
     Print("browser: the page's call " + std::to_string(id) + " (" +
           Quoted(function) + ") was never answered");
@@ -833,11 +864,14 @@ int DemoSession::Finish() {
       Print("peer FAILED: no reply came for " + awaited);
     }
   }
+  const std::string expectations =
+      checks == 1 ? " expectation" : " expectations";
   const std::string held =
       failures > 0 ? std::to_string(failures) + " of " +
-                         std::to_string(checks) + " expectations failed"
-      : checks > 0 ? "all " + std::to_string(checks) + " expectations held"
-                   : "nothing was checked";
+                         std::to_string(checks) + expectations + " failed"
+      : checks > 1  ? "all " + std::to_string(checks) + expectations + " held"
+      : checks == 1 ? "1 expectation held"
+                    : "nothing was checked";
   switch (stop) {
     case Stop::kPageScriptError:
       Print("demo: FAILED: the page script " + pageScriptFailure +
@@ -866,6 +900,7 @@ int DemoSession::Finish() {
 void DemoSession::Teardown() {
   actions.clear();
   inbox.clear();
+  waits.clear();
   dispatcher = nullptr;
   if (native) {
     native->Detach();
