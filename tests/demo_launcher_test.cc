@@ -198,6 +198,8 @@ TEST_F(DemoLauncherTest, PeerValuesMapToMessageValuesWithMarkers) {
           [[peer.double(1), {b: peer.object({})}],
            'LIST [DOUBLE 1, DICTIONARY {"keys": LIST [STRING "b"], "values": LIST [DICTIONARY {"isObject": BOOL true, "keys": LIST [], "values": LIST []}]}]'],
           [() => 1, "NULL"],
+          // A throwing getter is no error of the peer script.
+          [{ get x() { throw new Error("getter"); } }, "NULL"],
         ];
         for (const [value, text] of rows) {
           peer.assertEqual(peer.valueText(value), text, text);

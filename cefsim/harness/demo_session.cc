@@ -15,6 +15,7 @@
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -292,6 +293,7 @@ class DemoSession {
   std::vector<std::string> pageConsole;
   std::vector<std::string> pageErrors;
   std::deque<ScriptProblem> errorPlaces;
+  std::vector<ScriptProblem> peerErrors;  // uncaught, not yet reported
   std::map<int32_t, std::string> unansweredPageCalls;
   std::map<int32_t, std::string> awaitedReplies;
   int32_t nextPeerCallId = 0;
@@ -463,7 +465,13 @@ void DemoSession::PeerMisuse(const std::string& text) {
 }
 
 CefRefPtr<CefValue> DemoSession::PeerValue(const CefRefPtr<CefV8Value>& value) {
-  return Unmarked(V8ValueToCefValue(peerContext, value));
+  std::vector<ScriptProblem> earlier = watch->TakeUncaughtErrors(true);
+  peerErrors.insert(peerErrors.end(), earlier.begin(), earlier.end());
+  CefRefPtr<CefValue> converted = V8ValueToCefValue(peerContext, value);
+  // A getter that throws makes the value NULL; CEF also reports such throws
+  // as uncaught, which is no error of the peer script here.
+  watch->TakeUncaughtErrors(true);
+  return Unmarked(converted);
 }
 
 CefRefPtr<CefV8Value> DemoSession::ScriptValue(
@@ -772,7 +780,9 @@ void DemoSession::AfterStep() {
   }
   // Errors under the session's own calls came back as exceptions already;
   // these are the rest (the peer's timers).
-  for (const ScriptProblem& problem : watch->TakeUncaughtErrors(true)) {
+  std::vector<ScriptProblem> problems = watch->TakeUncaughtErrors(true);
+  peerErrors.insert(peerErrors.end(), problems.begin(), problems.end());
+  for (const ScriptProblem& problem : std::exchange(peerErrors, {})) {
     if (stop != Stop::kPeerScriptError) {
       PrintProblem("peer error: ", problem);
     }
@@ -907,6 +917,8 @@ void DemoSession::Teardown() {
   }
   peerContext = nullptr;
   watch.reset();
+  // Closing the browser is not part of the trace.
+  process->SetOutbox(nullptr);
   process.reset();
 }
 
