@@ -126,9 +126,9 @@ class NoContextYetTest : public testing::Test {};
 TEST_F(NoContextYetTest, RepliesBeforeAnyContextAreNotHandled) {
   CefRefPtr<CefLauncherApplication> application = new CefLauncherApplication();
   cefsim::RendererHarness harness(application);
-  cefsim::FrameSpec spec;
-  spec.runsScript = false;
-  const std::string frame = harness.OpenBrowser({spec}).frameIds.front();
+  cefsim::FrameSpec frameSpec;
+  frameSpec.runsScript = false;
+  const std::string frame = harness.OpenBrowser({frameSpec}).frameIds.front();
   EXPECT_FALSE(
       harness.Peer().Reply(frame, 0, cefsim::PeerReply::Result(IntValue(1))));
   EXPECT_FALSE(harness.Peer().Reply(frame, 0, cefsim::PeerReply::Error("e")));

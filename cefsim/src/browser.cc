@@ -195,17 +195,17 @@ BrowserInfo RendererProcess::OpenBrowser(
   BrowserInfo result;
   result.id = browser->id;
   std::vector<FrameModel*> made;
-  for (const FrameSpec& spec : frames) {
+  for (const FrameSpec& frameSpec : frames) {
     FrameModel* parent = nullptr;
-    if (spec.parent >= 0) {
-      if (static_cast<size_t>(spec.parent) >= made.size()) {
+    if (frameSpec.parent >= 0) {
+      if (static_cast<size_t>(frameSpec.parent) >= made.size()) {
         Fatal("FrameSpec parent must come before its child");
       }
-      parent = made[static_cast<size_t>(spec.parent)];
+      parent = made[static_cast<size_t>(frameSpec.parent)];
     } else if (!made.empty()) {
       Fatal("only the first FrameSpec can be the main frame");
     }
-    made.push_back(AttachFrame(browser.get(), parent, spec));
+    made.push_back(AttachFrame(browser.get(), parent, frameSpec));
     result.frameIds.push_back(made.back()->id);
   }
   // Documents load top-down; a document with script gets its context.
@@ -220,13 +220,13 @@ BrowserInfo RendererProcess::OpenBrowser(
 
 FrameModel* RendererProcess::AttachFrame(BrowserModel* browser,
                                          FrameModel* parent,
-                                         const FrameSpec& spec) {
+                                         const FrameSpec& frameSpec) {
   CefRefPtr<FrameModel> frame = new FrameModel();
   frame->id =
       std::to_string(browser->id) + "-" + std::to_string(nextFrameSerial++);
-  frame->name = spec.name;
-  frame->url = spec.url;
-  frame->runsScript = spec.runsScript;
+  frame->name = frameSpec.name;
+  frame->url = frameSpec.url;
+  frame->runsScript = frameSpec.runsScript;
   frame->browser = browser;
   frame->parent = parent;
   if (parent) {
@@ -264,12 +264,12 @@ void RendererProcess::CloseBrowser(int browserId) {
 }
 
 std::string RendererProcess::AddFrame(const std::string& parentId,
-                                      const FrameSpec& spec) {
+                                      const FrameSpec& frameSpec) {
   FrameModel* parent = FindFrame(parentId);
   if (!parent) {
     Fatal("AddFrame: no attached frame " + parentId);
   }
-  FrameModel* frame = AttachFrame(parent->browser.get(), parent, spec);
+  FrameModel* frame = AttachFrame(parent->browser.get(), parent, frameSpec);
   if (frame->runsScript) {
     CreateContext(frame, 0);
   }

@@ -39,8 +39,9 @@ class RendererHarness {
   BrowserInfo OpenBrowser(const std::vector<FrameSpec>& frames = {FrameSpec{}},
                           CefRefPtr<CefDictionaryValue> extraInfo = nullptr);
   void CloseBrowser(int browserId) { process->CloseBrowser(browserId); }
-  std::string AddFrame(const std::string& parentId, const FrameSpec& spec) {
-    return process->AddFrame(parentId, spec);
+  std::string AddFrame(const std::string& parentId,
+                       const FrameSpec& frameSpec) {
+    return process->AddFrame(parentId, frameSpec);
   }
   void RemoveFrame(const std::string& frameId) {
     process->RemoveFrame(frameId);

@@ -72,7 +72,7 @@ class RendererProcess {
   BrowserInfo OpenBrowser(const std::vector<FrameSpec>& frames,
                           CefRefPtr<CefDictionaryValue> extraInfo = nullptr);
   void CloseBrowser(int browserId);
-  std::string AddFrame(const std::string& parentId, const FrameSpec& spec);
+  std::string AddFrame(const std::string& parentId, const FrameSpec& frameSpec);
   // Releases the frame's contexts (frame still valid meanwhile), detaches.
   void RemoveFrame(const std::string& frameId);
   // A cross-document navigation: child frames go, every context of the
@@ -143,7 +143,7 @@ class RendererProcess {
   FrameModel* FindFrame(const std::string& frameId) const;
   FrameModel* AttachFrame(BrowserModel* browser,
                           FrameModel* parent,
-                          const FrameSpec& spec);
+                          const FrameSpec& frameSpec);
   WindowRecord* CreateContext(FrameModel* frame, int worldId);
   void ReleaseContext(FrameModel* frame, WindowRecord* window);
   void ReleaseAllContexts(FrameModel* frame);
