@@ -150,9 +150,18 @@ float ParseVolumeLevel(const std::string& text) {
   float value = 0.0f;
   const bool hex = StartsHexNumber(next, end);
   const char* number = hex ? next + 2 : next;
-  const std::from_chars_result result =
+  std::from_chars_result result =
       hex ? std::from_chars(number, end, value, std::chars_format::hex)
           : std::from_chars(number, end, value);
+  // libstdc++ reads a hexadecimal exponent with two signs ("0x1p+-3") as a
+  // negative one; strtof stops before such a "p".
+  if (hex && result.ec == std::errc()) {
+    const char* exponent = std::find_if(
+        number, result.ptr, [](char c) { return c == 'p' || c == 'P'; });
+    if (result.ptr - exponent > 2 && exponent[1] == '+' && exponent[2] == '-') {
+      result = std::from_chars(number, exponent, value, std::chars_format::hex);
+    }
+  }
   if (result.ec != std::errc()) {
     return kDefaultVolumeLevel;
   }
