@@ -154,8 +154,8 @@ float ParseVolumeLevel(const std::string& text) {
       hex ? std::from_chars(number, end, value, std::chars_format::hex)
           : std::from_chars(number, end, value);
   // libstdc++ reads a hexadecimal exponent with two signs ("0x1p+-3") as a
-  // negative one; strtof stops before such a "p".
-  if (hex && result.ec == std::errc()) {
+  // negative one, out of range or not; strtof stops before such a "p".
+  if (hex) {
     const char* exponent = std::find_if(
         number, result.ptr, [](char c) { return c == 'p' || c == 'P'; });
     if (result.ptr - exponent > 2 && exponent[1] == '+' && exponent[2] == '-') {

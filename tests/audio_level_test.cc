@@ -76,6 +76,7 @@ const LevelCase kLevelCases[] = {
      FLT_MIN},
     {"hexadecimal just below halfway", "0x1.fffffep-127", 1.0f},
     {"hexadecimal exponent with two signs", "0x1p+-3", 1.0f},
+    {"hexadecimal exponent with two signs, out of range", "0x3p+-3222", 3.0f},
     {"hexadecimal exponent with two signs found by fuzzing",
      "0X.0000000000000000000000000000000001009p+-0000005H", 0x1.009p-136f},
     {"hexadecimal", "0x1p-2", 0.25f},
