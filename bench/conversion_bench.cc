@@ -32,6 +32,25 @@ constexpr char kInventory[] = R"JS(
 constexpr char kMap[] =
     "new Map(Array.from({length: 10000}, (_, i) => ['key' + i, i]))";
 
+// A scene graph of 1,365 nodes, each linked to its parent and children.
+constexpr char kLinkedTree[] = R"JS(
+  (() => {
+    const node = (parent, depth) => {
+      const n = {name: 'node', parent, children: []};
+      if (depth > 0) {
+        for (let i = 0; i < 4; i++) n.children.push(node(n, depth - 1));
+      }
+      return n;
+    };
+    return node(null, 5);
+  })())JS";
+
+// The same array twice in each of 30 levels: 2^30 references, which only the
+// size budget ends. The most one page value can cost.
+constexpr char kSharedToTheBudget[] =
+    "(() => { let a = [1]; for (let i = 0; i < 30; i++) a = [a, a]; "
+    "return a; })()";
+
 // A page with `payload` built from `script`, its context entered.
 class Payload {
  public:
@@ -111,5 +130,9 @@ BENCHMARK_CAPTURE(StructuredClone, Inventory1MiB, kInventory);
 BENCHMARK_CAPTURE(PageToMessage, Map10k, kMap);
 BENCHMARK_CAPTURE(MessageToPage, Map10k, kMap);
 BENCHMARK_CAPTURE(StructuredClone, Map10k, kMap);
+BENCHMARK_CAPTURE(PageToMessage, LinkedTree, kLinkedTree);
+BENCHMARK_CAPTURE(PageToMessage, SharedToTheBudget, kSharedToTheBudget)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -15,7 +15,6 @@ inline constexpr char kKeyedCollectionIsObject[] = "isObject";
 // channel refuses messages nested past about 100 levels (and kills a renderer
 // that sends one); a value sits inside up to two lists of its message and its
 // leaves take a level of their own, so 96 keeps every message within reach.
-// The bound also ends cycles.
 inline constexpr int kMaxValueNesting = 96;
 
 // Longest page array that is converted; anything longer could not cross the
@@ -25,7 +24,7 @@ inline constexpr int kMaxArrayLength = 4'194'304;
 // The most content one outgoing conversion produces, counted as 16 bytes per
 // value (the least a serialized value takes) plus string and binary bytes.
 // Beyond it the rest of the value is NULL: the message must stay well inside
-// Chromium's 128 MiB IPC limit, and shared sub-structures (an array holding
-// itself twice per level) must not multiply without bound.
+// Chromium's 128 MiB IPC limit, and shared sub-structures (the same array
+// twice in each of ten levels) must not multiply without bound.
 inline constexpr size_t kMaxConvertedBytes = size_t{96} << 20;
 inline constexpr size_t kConvertedValueBytes = 16;

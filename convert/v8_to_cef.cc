@@ -1,6 +1,7 @@
 #include "convert/v8_to_cef.h"
 
 #include <cmath>
+#include <vector>
 
 #include "convert/keyed_collection.h"
 
@@ -41,18 +42,36 @@ class OutgoingConversion {
     } else if (value->IsArrayBuffer()) {
       ConvertArrayBuffer(value, result);
     } else if (value->IsArray()) {
-      if (depth < kMaxValueNesting) {
+      if (depth < kMaxValueNesting && EnterContainer(value)) {
         ConvertArray(value, depth, result);
+        LeaveContainer();
       }
     } else if (value->IsObject()) {
-      if (depth + 1 < kMaxValueNesting) {
+      if (depth + 1 < kMaxValueNesting && EnterContainer(value)) {
         ConvertObject(value, depth, result);
+        LeaveContainer();
       }
     }
     return result;
   }
 
  private:
+  // False when the walk is already inside `container`: a container that
+  // recurs within itself (a cycle) is NULL where it recurs. Unrolled to the
+  // nesting bound instead, two links back (a node's parent and its
+  // children) would multiply at every level until the size budget.
+  bool EnterContainer(const CefRefPtr<CefV8Value>& container) {
+    for (const CefRefPtr<CefV8Value>& outer : path) {
+      if (outer->IsSame(container)) {
+        return false;
+      }
+    }
+    path.push_back(container);
+    return true;
+  }
+
+  void LeaveContainer() { path.pop_back(); }
+
   void ConvertArrayBuffer(const CefRefPtr<CefV8Value>& buffer,
                           const CefRefPtr<CefValue>& result) {
     const size_t size = buffer->GetArrayBufferByteLength();
@@ -205,6 +224,8 @@ class OutgoingConversion {
 
   const CefRefPtr<CefV8Context>& context;
   size_t remaining = kMaxConvertedBytes;
+  // The arrays, Maps and objects from the root down to the current value.
+  std::vector<CefRefPtr<CefV8Value>> path;
 };
 
 }  // namespace

@@ -100,29 +100,19 @@ class ScriptWriter {
         return "({" + Properties(depth) + "})";
       case 6:
         return "new Map([" + Entries(depth) + "])";
-      case 7: {
-        // A cycle through an array, an object or a Map. Only the first one
-        // written closes: every level of one cycle unrolls the others again,
-        // so nested cycles multiply until the size budget ends the walk
-        // after millions of values, a minute under the sanitizers.
-        const int kind = data.ConsumeIntegralInRange(0, 2);
-        const bool closes = !cycleWritten;
-        cycleWritten = true;
-        switch (kind) {
+      case 7:
+        // A cycle through an array, an object or a Map.
+        switch (data.ConsumeIntegralInRange(0, 2)) {
           case 0:
-            return "(() => { const a = [" + List(depth) + "];" +
-                   (closes ? " a.push(a);" : "") + " return a; })()";
+            return "(() => { const a = [" + List(depth) +
+                   "]; a.push(a); return a; })()";
           case 1:
-            return "(() => { const o = {" + Properties(depth) + "};" +
-                   (closes ? " o.self = o;" : "") + " return o; })()";
+            return "(() => { const o = {" + Properties(depth) +
+                   "}; o.self = o; return o; })()";
           default:
-            // One edge back per container: two (m.set(m, m)) double the
-            // value per level, which the size budget ends only after
-            // millions of values.
-            return "(() => { const m = new Map([" + Entries(depth) + "]);" +
-                   (closes ? " m.set(m, 1);" : "") + " return m; })()";
+            return "(() => { const m = new Map([" + Entries(depth) +
+                   "]); m.set(m, m); return m; })()";
         }
-      }
       case 8:
         // A throwing getter, in an object or on an array index.
         return data.ConsumeBool()
@@ -185,11 +175,7 @@ class ScriptWriter {
                    Properties(depth) + "})";
         }
       case 13:
-        // A getter that builds a new level on every read: a cycle too.
-        if (cycleWritten) {
-          return "({next: {next: null}})";
-        }
-        cycleWritten = true;
+        // A getter that builds a new level on every read.
         return "({get next() { return {next: this}; }})";
       case 14:
         // An array buffer that was detached.
@@ -238,7 +224,6 @@ class ScriptWriter {
   }
 
   FuzzedDataProvider& data;
-  bool cycleWritten = false;
 };
 
 // The keyed form: exactly "keys" and "values", two lists of equal length.

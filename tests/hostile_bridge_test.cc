@@ -343,8 +343,8 @@ TEST_F(HostileTest, PageValuesAtTheLimitsReachThePeer) {
   }
 }
 
-// Cycles end at the nesting bound, and the message that carries them must
-// still be one the channel delivers, in both directions.
+// Cycles are cut where they recur, and the message that carries them must
+// be one the channel delivers, in both directions.
 TEST_F(HostileTest, SelfContainingValuesCrossTheChannel) {
   const char* cycles[] = {
       "(() => { const a = []; a.push(a); return a; })()",

@@ -201,20 +201,70 @@ TEST_F(OutgoingTest, ArrayBufferIsCopied) {
   EXPECT_EQ(cefsim::ValueText(message), "BINARY 3 bytes 01 02 03");
 }
 
-TEST_F(OutgoingTest, SelfContainingObjectConvertsToAFiniteValue) {
-  CefRefPtr<CefValue> message =
-      Convert("(() => { const o = {n: 1}; o.self = o; return o; })()");
-  EXPECT_EQ(message->GetType(), VTYPE_DICTIONARY);
-  EXPECT_EQ(Nesting(message), kMaxValueNesting);
+// A container met again inside itself is NULL where it recurs; the same
+// container beside itself (shared, no cycle) is sent in full each time.
+TEST_F(OutgoingTest, CyclesAreCutWhereTheyRecur) {
+  const OutgoingCase cases[] = {
+      {"array in itself", "(() => { const a = [1]; a.push(a); return a; })()",
+       "LIST [INT 1, NULL]"},
+      {"object in itself",
+       "(() => { const o = {n: 1}; o.self = o; return o; })()",
+       "DICTIONARY {\"keys\": LIST [STRING \"n\", STRING \"self\"], "
+       "\"values\": LIST [INT 1, NULL]}"},
+      {"Map as its own key and value",
+       "(() => { const m = new Map(); m.set(m, m); return m; })()",
+       "DICTIONARY {\"keys\": LIST [NULL], \"values\": LIST [NULL]}"},
+      {"through an object",
+       "(() => { const a = [1]; a.push({a}); return a; })()",
+       "LIST [INT 1, DICTIONARY {\"keys\": LIST [STRING \"a\"], "
+       "\"values\": LIST [NULL]}]"},
+      {"a getter that builds a level per read",
+       "({get next() { return {next: this}; }})",
+       "DICTIONARY {\"keys\": LIST [STRING \"next\"], \"values\": LIST "
+       "[DICTIONARY {\"keys\": LIST [STRING \"next\"], \"values\": LIST "
+       "[NULL]}]}"},
+      {"shared, not cyclic", "(() => { const s = [1]; return [s, [s], s]; })()",
+       "LIST [LIST [INT 1], LIST [LIST [INT 1]], LIST [INT 1]]"},
+      {"a parent link",
+       "(() => { const p = {c: []}; p.c.push({p}, {p}); return p; })()",
+       "DICTIONARY {\"keys\": LIST [STRING \"c\"], \"values\": LIST [LIST "
+       "[DICTIONARY {\"keys\": LIST [STRING \"p\"], \"values\": LIST "
+       "[NULL]}, DICTIONARY {\"keys\": LIST [STRING \"p\"], \"values\": "
+       "LIST [NULL]}]]}"},
+  };
+  for (const OutgoingCase& cycle : cases) {
+    EXPECT_EQ(ConvertText(cycle.script), cycle.message) << cycle.name;
+  }
 }
 
-TEST_F(OutgoingTest, SelfContainingMapAndArrayConvertToFiniteValues) {
-  EXPECT_EQ(Nesting(Convert(
-                "(() => { const m = new Map(); m.set('m', m); return m; })()")),
-            kMaxValueNesting);
-  EXPECT_EQ(
-      Nesting(Convert("(() => { const a = [1]; a.push(a); return a; })()")),
-      kMaxValueNesting);
+// A scene graph whose every node links to its parent and its children: cut
+// at each link back, it converts to the tree it is (unrolled, it would run
+// to the size budget).
+TEST_F(OutgoingTest, ParentLinkedTreeConvertsToItsTree) {
+  CefRefPtr<CefValue> message = Convert(R"JS((() => {
+    const node = (parent, depth) => {
+      const n = {parent, children: []};
+      if (depth > 0) {
+        for (let i = 0; i < 4; i++) n.children.push(node(n, depth - 1));
+      }
+      return n;
+    };
+    return node(null, 5);
+  })())JS");
+  int nodes = 0;
+  std::function<void(const CefRefPtr<CefValue>&)> count =
+      [&](const CefRefPtr<CefValue>& value) {
+        if (value->GetType() == VTYPE_DICTIONARY) {
+          ++nodes;
+          count(value->GetDictionary()->GetValue(kKeyedCollectionValues));
+        } else if (value->GetType() == VTYPE_LIST) {
+          for (size_t i = 0; i < value->GetList()->GetSize(); ++i) {
+            count(value->GetList()->GetValue(i));
+          }
+        }
+      };
+  count(message);
+  EXPECT_EQ(nodes, 1 + 4 + 16 + 64 + 256 + 1024);
 }
 
 TEST_F(OutgoingTest, DeepArrayIsCutAtTheBound) {
