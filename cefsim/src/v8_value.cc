@@ -307,34 +307,22 @@ CefRefPtr<V8ValueImpl> V8ValueImpl::Wrap(IsolateManager* manager,
     return NewValue(Tag::kNull);
   }
   if (value->IsTrue() || value->IsFalse()) {
-    CefRefPtr<V8ValueImpl> result = NewValue(Tag::kBool);
-    result->boolValue = value->IsTrue();
-    return result;
+    return NewBool(value->IsTrue());
   }
   if (value->IsInt32()) {
-    CefRefPtr<V8ValueImpl> result = NewValue(Tag::kInt);
-    result->intValue = value.As<v8::Int32>()->Value();
-    return result;
+    return NewInt(value.As<v8::Int32>()->Value());
   }
   if (value->IsUint32()) {
-    CefRefPtr<V8ValueImpl> result = NewValue(Tag::kUInt);
-    result->uintValue = value.As<v8::Uint32>()->Value();
-    return result;
+    return NewUInt(value.As<v8::Uint32>()->Value());
   }
   if (value->IsNumber()) {
-    CefRefPtr<V8ValueImpl> result = NewValue(Tag::kDouble);
-    result->doubleValue = value.As<v8::Number>()->Value();
-    return result;
+    return NewDouble(value.As<v8::Number>()->Value());
   }
   if (value->IsDate()) {
-    CefRefPtr<V8ValueImpl> result = NewValue(Tag::kDate);
-    result->dateValue = BaseTimeFromJsTime(value.As<v8::Date>()->ValueOf());
-    return result;
+    return NewDate(BaseTimeFromJsTime(value.As<v8::Date>()->ValueOf()));
   }
   if (value->IsString()) {
-    CefRefPtr<V8ValueImpl> result = NewValue(Tag::kString);
-    result->stringValue = FromV8String(manager->isolate(), value);
-    return result;
+    return NewString(FromV8String(manager->isolate(), value));
   }
   if (value->IsObject()) {
     CefRefPtr<V8ValueImpl> result = NewValue(Tag::kObject);
