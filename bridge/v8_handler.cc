@@ -43,16 +43,8 @@ void SettleInFrame(const CefRefPtr<CefFrame>& frame,
 CefRefPtr<CefListValue> ConvertArguments(const CefRefPtr<CefV8Context>& context,
                                          const CefV8ValueList& arguments,
                                          size_t first) {
-  CefRefPtr<CefListValue> list = CefListValue::Create();
-  const size_t count = arguments.size() - first;
-  if (count == 0) {
-    return list;
-  }
-  list->SetSize(count);
-  for (size_t i = 0; i < count; ++i) {
-    list->SetValue(i, V8ValueToCefValue(context, arguments[first + i]));
-  }
-  return list;
+  return V8ValuesToCefList(
+      context, CefV8ValueList(arguments.begin() + first, arguments.end()));
 }
 
 }  // namespace

@@ -22,7 +22,8 @@ inline constexpr int kMaxValueNesting = 96;
 inline constexpr int kMaxArrayLength = 4'194'304;
 
 // The most content one outgoing conversion produces, counted as 16 bytes per
-// value (the least a serialized value takes) plus string and binary bytes.
+// value (the least a serialized value takes) plus string bytes (as UTF-8)
+// and binary bytes; a call's arguments share it.
 // Beyond it the rest of the value is NULL: the message must stay well inside
 // Chromium's 128 MiB IPC limit, and shared sub-structures (the same array
 // twice in each of ten levels) must not multiply without bound.

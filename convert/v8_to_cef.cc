@@ -1,11 +1,25 @@
 #include "convert/v8_to_cef.h"
 
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "convert/keyed_collection.h"
 
 namespace {
+
+// At most the bytes `text` takes in a message: Chromium carries strings as
+// UTF-8, up to three bytes for one UTF-16 unit (a lone surrogate becomes
+// U+FFFD).
+size_t Utf8Bytes(const CefString& text) {
+  const CefString::char_type* units = text.c_str();
+  size_t bytes = 0;
+  for (size_t i = 0; i < text.length(); ++i) {
+    const auto unit = static_cast<uint32_t>(units[i]);
+    bytes += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+  }
+  return bytes;
+}
 
 // Walks one value tree; `remaining` is what is left of its size budget.
 class OutgoingConversion {
@@ -36,7 +50,7 @@ class OutgoingConversion {
       }
     } else if (value->IsString()) {
       CefString text = value->GetStringValue();
-      if (Spend(text.length())) {
+      if (Spend(Utf8Bytes(text))) {
         result->SetString(text);
       }
     } else if (value->IsArrayBuffer()) {
@@ -233,4 +247,19 @@ class OutgoingConversion {
 CefRefPtr<CefValue> V8ValueToCefValue(const CefRefPtr<CefV8Context>& context,
                                       const CefRefPtr<CefV8Value>& value) {
   return OutgoingConversion(context).Convert(value, 0);
+}
+
+CefRefPtr<CefListValue> V8ValuesToCefList(
+    const CefRefPtr<CefV8Context>& context,
+    const CefV8ValueList& values) {
+  CefRefPtr<CefListValue> list = CefListValue::Create();
+  if (values.empty()) {
+    return list;
+  }
+  list->SetSize(values.size());
+  OutgoingConversion conversion(context);
+  for (size_t i = 0; i < values.size(); ++i) {
+    list->SetValue(i, conversion.Convert(values[i], 0));
+  }
+  return list;
 }

@@ -8,3 +8,10 @@
 // (Map iterators, Object.keys/values, getters), so `context` must be entered.
 CefRefPtr<CefValue> V8ValueToCefValue(const CefRefPtr<CefV8Context>& context,
                                       const CefRefPtr<CefV8Value>& value);
+
+// Converts page values into one list, as V8ValueToCefValue converts each,
+// except that they share one size budget: the list as a whole (a call's
+// arguments) stays within what a message can carry.
+CefRefPtr<CefListValue> V8ValuesToCefList(
+    const CefRefPtr<CefV8Context>& context,
+    const CefV8ValueList& values);

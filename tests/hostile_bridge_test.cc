@@ -343,6 +343,37 @@ TEST_F(HostileTest, PageValuesAtTheLimitsReachThePeer) {
   }
 }
 
+// Strings count as the UTF-8 they travel as, and a call's arguments share
+// one budget, so no page call makes a message the channel refuses.
+TEST_F(HostileTest, LargeArgumentsStayWithinOneMessage) {
+  const struct {
+    const char* name;
+    const char* arguments;
+    std::vector<cef_value_type_t> sent;
+  } cases[] = {
+      {"arguments past the budget together",
+       "big, big, big, 1",
+       {VTYPE_STRING, VTYPE_STRING, VTYPE_NULL, VTYPE_NULL}},
+      {"three bytes a character",
+       "big, '\\u20ac'.repeat(20 << 20)",
+       {VTYPE_STRING, VTYPE_NULL}},
+  };
+  // 40 MiB: two fit as one byte a character, but not as three.
+  Run("globalThis.big = 'x'.repeat(40 << 20);");
+  for (const auto& sizeCase : cases) {
+    Run(std::string("squirrel.call('f', ") + sizeCase.arguments + ");");
+    harness->Peer().Pump();
+    ASSERT_FALSE(harness->Peer().calls().empty()) << sizeCase.name;
+    CefRefPtr<CefListValue> arguments =
+        harness->Peer().calls().back().arguments;
+    std::vector<cef_value_type_t> types;
+    for (size_t i = 0; i < arguments->GetSize(); ++i) {
+      types.push_back(arguments->GetType(i));
+    }
+    EXPECT_EQ(types, sizeCase.sent) << sizeCase.name;
+  }
+}
+
 // Cycles are cut where they recur, and the message that carries them must
 // be one the channel delivers, in both directions.
 TEST_F(HostileTest, SelfContainingValuesCrossTheChannel) {

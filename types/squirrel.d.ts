@@ -13,7 +13,7 @@
  * An array, Map or object met again inside itself (a cycle) is `null` where
  * it recurs. Nesting deeper than 96 levels (a Map or plain object counts
  * twice) is cut off with `null`; so is whatever lies past 96 MiB of content
- * in one value.
+ * (strings counted as UTF-8) in one value or in one call's arguments.
  */
 type SquirrelValue =
   | null

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "v8_context.h"
 
@@ -249,9 +250,9 @@ CefRefPtr<V8ValueImpl> V8ValueImpl::NewDate(CefBaseTime value) {
   return result;
 }
 
-CefRefPtr<V8ValueImpl> V8ValueImpl::NewString(const CefString& value) {
+CefRefPtr<V8ValueImpl> V8ValueImpl::NewString(CefString value) {
   CefRefPtr<V8ValueImpl> result = NewValue(Tag::kString);
-  result->stringValue = value;
+  result->stringValue = std::move(value);
   return result;
 }
 

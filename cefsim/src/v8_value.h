@@ -38,7 +38,7 @@ class V8ValueImpl : public CefV8Value, public V8Tracked {
   static CefRefPtr<V8ValueImpl> NewUInt(uint32_t value);
   static CefRefPtr<V8ValueImpl> NewDouble(double value);
   static CefRefPtr<V8ValueImpl> NewDate(CefBaseTime value);
-  static CefRefPtr<V8ValueImpl> NewString(const CefString& value);
+  static CefRefPtr<V8ValueImpl> NewString(CefString value);
   static V8ValueImpl* From(const CefRefPtr<CefV8Value>& value) {
     return static_cast<V8ValueImpl*>(value.get());
   }
