@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/format.h"
+#include "convert/keyed_collection.h"
 #include "convert/v8_to_cef.h"
 #include "include/cef_process_message.h"
 
@@ -39,12 +40,15 @@ void SettleInFrame(const CefRefPtr<CefFrame>& frame,
   context->Exit();
 }
 
-// Arguments `first` onwards, converted, as one list.
+// Arguments `first` onwards, converted, as one list, sharing the message
+// with `reservedBytes` of other content.
 CefRefPtr<CefListValue> ConvertArguments(const CefRefPtr<CefV8Context>& context,
                                          const CefV8ValueList& arguments,
-                                         size_t first) {
+                                         size_t first,
+                                         size_t reservedBytes = 0) {
   return V8ValuesToCefList(
-      context, CefV8ValueList(arguments.begin() + first, arguments.end()));
+      context, CefV8ValueList(arguments.begin() + first, arguments.end()),
+      reservedBytes);
 }
 
 }  // namespace
@@ -70,8 +74,15 @@ bool V8Handler::Execute(const CefString& name,
                              name.ToString());
       return true;
     }
-    list = ConvertArguments(context, arguments, 1);
     function = arguments[0]->GetStringValue().ToString();
+    // The name travels in the message too; past the budget no message could
+    // carry it, and sending one anyway would bring the renderer down.
+    if (function.size() > kMaxConvertedBytes) {
+      exception =
+          FormatText("Function name of {} is too long", name.ToString());
+      return true;
+    }
+    list = ConvertArguments(context, arguments, 1, function.size());
   } else if (name == kEvalFunctionName) {
     if (arguments.size() != 1 || !arguments[0] || !arguments[0]->IsString()) {
       exception = FormatText("First argument if {}() must be of string type",

@@ -1,5 +1,6 @@
 #include "convert/v8_to_cef.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -24,8 +25,8 @@ size_t Utf8Bytes(const CefString& text) {
 // Walks one value tree; `remaining` is what is left of its size budget.
 class OutgoingConversion {
  public:
-  explicit OutgoingConversion(const CefRefPtr<CefV8Context>& context)
-      : context(context) {}
+  OutgoingConversion(const CefRefPtr<CefV8Context>& context, size_t budget)
+      : context(context), remaining(budget) {}
 
   // `depth` is the number of lists and dictionaries around the value;
   // `prepaid` when its list entry was paid for with the list.
@@ -237,7 +238,7 @@ class OutgoingConversion {
   }
 
   const CefRefPtr<CefV8Context>& context;
-  size_t remaining = kMaxConvertedBytes;
+  size_t remaining;
   // The arrays, Maps and objects from the root down to the current value.
   std::vector<CefRefPtr<CefV8Value>> path;
 };
@@ -246,18 +247,21 @@ class OutgoingConversion {
 
 CefRefPtr<CefValue> V8ValueToCefValue(const CefRefPtr<CefV8Context>& context,
                                       const CefRefPtr<CefV8Value>& value) {
-  return OutgoingConversion(context).Convert(value, 0);
+  return OutgoingConversion(context, kMaxConvertedBytes).Convert(value, 0);
 }
 
 CefRefPtr<CefListValue> V8ValuesToCefList(
     const CefRefPtr<CefV8Context>& context,
-    const CefV8ValueList& values) {
+    const CefV8ValueList& values,
+    size_t reservedBytes) {
   CefRefPtr<CefListValue> list = CefListValue::Create();
   if (values.empty()) {
     return list;
   }
   list->SetSize(values.size());
-  OutgoingConversion conversion(context);
+  OutgoingConversion conversion(
+      context,
+      kMaxConvertedBytes - std::min(reservedBytes, kMaxConvertedBytes));
   for (size_t i = 0; i < values.size(); ++i) {
     list->SetValue(i, conversion.Convert(values[i], 0));
   }

@@ -10,8 +10,10 @@ CefRefPtr<CefValue> V8ValueToCefValue(const CefRefPtr<CefV8Context>& context,
                                       const CefRefPtr<CefV8Value>& value);
 
 // Converts page values into one list, as V8ValueToCefValue converts each,
-// except that they share one size budget: the list as a whole (a call's
-// arguments) stays within what a message can carry.
+// except that they share one size budget, less `reservedBytes` for what
+// travels beside them: the list as a whole (a call's arguments) stays within
+// what a message can carry.
 CefRefPtr<CefListValue> V8ValuesToCefList(
     const CefRefPtr<CefV8Context>& context,
-    const CefV8ValueList& values);
+    const CefV8ValueList& values,
+    size_t reservedBytes = 0);

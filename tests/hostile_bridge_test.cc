@@ -372,6 +372,18 @@ TEST_F(HostileTest, LargeArgumentsStayWithinOneMessage) {
     }
     EXPECT_EQ(types, sizeCase.sent) << sizeCase.name;
   }
+
+  // The function name shares the message: with 60 MiB of it, `big` no
+  // longer fits; a name past the budget alone is refused in page script.
+  Run("squirrel.call('f'.repeat(60 << 20), big);");
+  harness->Peer().Pump();
+  ASSERT_EQ(harness->Peer().calls().back().arguments->GetSize(), 1u);
+  EXPECT_EQ(harness->Peer().calls().back().arguments->GetType(0), VTYPE_NULL);
+  const size_t before = SentCount();
+  EXPECT_EQ(RunText("(() => { try { squirrel.call('f'.repeat(97 << 20)); } "
+                    "catch (e) { return e.message; } })()"),
+            "Function name of call is too long");
+  EXPECT_EQ(SentCount(), before);
 }
 
 // Cycles are cut where they recur, and the message that carries them must

@@ -46,7 +46,9 @@ interface Squirrel {
   /**
    * Calls the Squirrel function `name` with `args`.
    * Throws `Error("First argument of call must be of string type")` at once,
-   * without sending anything, when `name` is missing or not a string.
+   * without sending anything, when `name` is missing or not a string, and
+   * `Error("Function name of call is too long")` when `name` takes more than
+   * 96 MiB as UTF-8.
    * Rejects with an `Error` whose message is the game's error text.
    */
   call(name: string, ...args: SquirrelValue[]): Promise<SquirrelResult>;
