@@ -4,43 +4,22 @@
 // context exists. Each case checks that the renderer survives and that what
 // it sends is still right.
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "bridge/bridge_message.h"
 #include "cefsim/peer.h"
-#include "cefsim/renderer_harness.h"
 #include "cefsim/value_text.h"
 #include "convert/keyed_collection.h"
 #include "gtest/gtest.h"
-#include "include/cef_v8.h"
-#include "launcher/cef_launcher_application.h"
+#include "page_fixture.h"
 
 namespace {
 
-class HostileTest : public testing::Test {
+// PageTest's live page, with helpers for counting what the frame sent.
+class HostileTest : public PageTest {
  protected:
-  void SetUp() override {
-    nextCallId = 0;
-    application = new CefLauncherApplication();
-    harness = std::make_unique<cefsim::RendererHarness>(application);
-    frame = harness->OpenBrowser().frameIds.front();
-  }
-
-  void TearDown() override {
-    harness.reset();
-    application = nullptr;
-    nextCallId = 0;
-  }
-
-  CefRefPtr<CefV8Value> Run(const std::string& code) {
-    cefsim::ScriptOutcome outcome = harness->RunScript(frame, code);
-    EXPECT_TRUE(outcome.ok) << code << "\n" << outcome.exception;
-    return outcome.value;
-  }
-
   int RunInt(const std::string& code) {
     CefRefPtr<CefV8Value> value = Run(code);
     return value && value->IsInt() ? value->GetIntValue() : -1;
@@ -73,10 +52,6 @@ class HostileTest : public testing::Test {
                                       e => outcomes.push('error ' + e.message));
     )JS");
   }
-
-  CefRefPtr<CefLauncherApplication> application;
-  std::unique_ptr<cefsim::RendererHarness> harness;
-  std::string frame;
 };
 
 // --- Paths -----------------------------------------------------------------
