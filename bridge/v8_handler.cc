@@ -1,5 +1,6 @@
 #include "bridge/v8_handler.h"
 
+#include <span>
 #include <string>
 #include <utility>
 
@@ -46,9 +47,8 @@ CefRefPtr<CefListValue> ConvertArguments(const CefRefPtr<CefV8Context>& context,
                                          const CefV8ValueList& arguments,
                                          size_t first,
                                          size_t reservedBytes = 0) {
-  return V8ValuesToCefList(
-      context, CefV8ValueList(arguments.begin() + first, arguments.end()),
-      reservedBytes);
+  return V8ValuesToCefList(context, std::span(arguments).subspan(first),
+                           reservedBytes);
 }
 
 }  // namespace

@@ -252,7 +252,7 @@ CefRefPtr<CefValue> V8ValueToCefValue(const CefRefPtr<CefV8Context>& context,
 
 CefRefPtr<CefListValue> V8ValuesToCefList(
     const CefRefPtr<CefV8Context>& context,
-    const CefV8ValueList& values,
+    std::span<const CefRefPtr<CefV8Value>> values,
     size_t reservedBytes) {
   CefRefPtr<CefListValue> list = CefListValue::Create();
   if (values.empty()) {

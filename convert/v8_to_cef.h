@@ -1,5 +1,7 @@
 #pragma once
 
+#include <span>
+
 #include "include/cef_v8.h"
 #include "include/cef_values.h"
 
@@ -15,5 +17,5 @@ CefRefPtr<CefValue> V8ValueToCefValue(const CefRefPtr<CefV8Context>& context,
 // what a message can carry.
 CefRefPtr<CefListValue> V8ValuesToCefList(
     const CefRefPtr<CefV8Context>& context,
-    const CefV8ValueList& values,
+    std::span<const CefRefPtr<CefV8Value>> values,
     size_t reservedBytes = 0);
