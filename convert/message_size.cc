@@ -1,0 +1,117 @@
+#include "convert/message_size.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace {
+
+// At least the UTF-8 bytes of `text`: up to three per UTF-16 unit (a lone
+// surrogate becomes U+FFFD; a pair, four bytes, is counted as six).
+size_t Utf8BytesAtMost(const CefString& text) {
+  const CefString::char_type* units = text.c_str();
+  size_t bytes = 0;
+  for (size_t i = 0; i < text.length(); ++i) {
+    const auto unit = static_cast<uint32_t>(units[i]);
+    bytes += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+  }
+  return bytes;
+}
+
+EncodedSize MeasureList(const CefRefPtr<CefListValue>& list, int depth);
+EncodedSize MeasureDictionary(const CefRefPtr<CefDictionaryValue>& dictionary,
+                              int depth);
+
+// `depth`: lists and dictionaries around the value.
+EncodedSize Measure(const CefRefPtr<CefValue>& value, int depth) {
+  EncodedSize size;
+  size.bytes = kEncodedValueBytes;
+  if (!value) {
+    return size;
+  }
+  EncodedSize inner;
+  switch (value->GetType()) {
+    case VTYPE_STRING:
+      size.bytes += EncodedBytesArray(Utf8BytesAtMost(value->GetString()));
+      return size;
+    case VTYPE_BINARY: {
+      CefRefPtr<CefBinaryValue> binary = value->GetBinary();
+      size.bytes += EncodedBytesArray(binary ? binary->GetSize() : 0);
+      return size;
+    }
+    case VTYPE_LIST:
+      inner = MeasureList(value->GetList(), depth);
+      break;
+    case VTYPE_DICTIONARY:
+      inner = MeasureDictionary(value->GetDictionary(), depth);
+      break;
+    default:
+      return size;
+  }
+  size.bytes += inner.bytes;
+  size.nesting = inner.nesting;
+  return size;
+}
+
+// Adds a child's size to its container's, keeping the deepest nesting.
+void AddChild(EncodedSize& container, const EncodedSize& child) {
+  // Values are inline in the container's array, already counted there.
+  container.bytes += child.bytes - kEncodedValueBytes;
+  container.nesting = std::max(container.nesting, child.nesting + 1);
+}
+
+EncodedSize MeasureList(const CefRefPtr<CefListValue>& list, int depth) {
+  EncodedSize size;
+  const size_t count = list ? list->GetSize() : 0;
+  size.bytes = EncodedListBytes(count);
+  size.nesting = 1;
+  if (depth >= kMaxMessageNesting) {
+    size.nesting = kMaxMessageNesting + 1;
+    return size;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    AddChild(size, Measure(list->GetValue(i), depth + 1));
+  }
+  return size;
+}
+
+EncodedSize MeasureDictionary(const CefRefPtr<CefDictionaryValue>& dictionary,
+                              int depth) {
+  EncodedSize size;
+  CefDictionaryValue::KeyList keys;
+  if (dictionary) {
+    dictionary->GetKeys(keys);
+  }
+  size.bytes = EncodedDictionaryBytes(keys.size());
+  size.nesting = 1;
+  if (depth >= kMaxMessageNesting) {
+    size.nesting = kMaxMessageNesting + 1;
+    return size;
+  }
+  for (const CefString& key : keys) {
+    size.bytes += EncodedBytesArray(Utf8BytesAtMost(key));
+    AddChild(size, Measure(dictionary->GetValue(key), depth + 1));
+  }
+  return size;
+}
+
+}  // namespace
+
+EncodedSize MeasureValue(const CefRefPtr<CefValue>& value) {
+  return Measure(value, 0);
+}
+
+EncodedSize MeasureMessage(const CefRefPtr<CefProcessMessage>& message) {
+  EncodedSize size;
+  size.bytes = kMessageEnvelopeBytes;
+  if (!message) {
+    return size;
+  }
+  const EncodedSize arguments = MeasureList(message->GetArgumentList(), 0);
+  size.bytes += arguments.bytes;
+  size.nesting = arguments.nesting;
+  return size;
+}
+
+bool FitsChannel(const EncodedSize& size) {
+  return size.bytes <= kMaxMessageBytes && size.nesting <= kMaxMessageNesting;
+}
