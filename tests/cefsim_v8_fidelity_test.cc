@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -52,6 +53,14 @@ class V8Fidelity : public testing::Test {
         << code << ": "
         << (exception ? exception->GetMessage().ToString() : "");
     return retval;
+  }
+
+  // A Date value's time in ms since 1970, as C++ reads it.
+  static int64_t MillisecondsOf(const CefRefPtr<CefV8Value>& date) {
+    constexpr int64_t kUnixEpochMicros = 11644473600LL * 1000000LL;
+    return date && date->IsDate()
+               ? (date->GetDateValue().val - kUnixEpochMicros) / 1000
+               : -1;
   }
 
   // Installs a CEF function on the page's global object.
@@ -169,6 +178,53 @@ TEST_F(V8Fidelity, DatesAreNotObjectsAndSymbolsAreInvalid) {
     EXPECT_FALSE(value->IsString());
     EXPECT_FALSE(value->IsDouble());
   }
+}
+
+// CEF reads a Date through ToNumber wherever it wraps one, so the page's
+// own valueOf or Symbol.toPrimitive runs, and decides the time C++ sees.
+TEST_F(V8Fidelity, WrappingADateRunsThePagesConversion) {
+  std::vector<int64_t> seenMs;
+  InstallFunction("take", [&](const CefString&, CefRefPtr<CefV8Value> object,
+                              const CefV8ValueList& arguments,
+                              CefRefPtr<CefV8Value>&, CefString&) {
+    if (object->IsDate()) {
+      seenMs.push_back(MillisecondsOf(object));
+    }
+    for (const CefRefPtr<CefV8Value>& argument : arguments) {
+      seenMs.push_back(argument->IsDate() ? MillisecondsOf(argument) : -1);
+    }
+    return false;
+  });
+  Page(R"JS(
+    globalThis.calls = [];
+    globalThis.byValueOf = new Date(1000);
+    byValueOf.valueOf = function () { calls.push('valueOf'); return 5000; };
+    globalThis.byPrimitive = new Date(2000);
+    // Date.prototype's own is read-only: only a define shadows it.
+    Object.defineProperty(byPrimitive, Symbol.toPrimitive, {
+      value(hint) {
+        calls.push('toPrimitive ' + hint);
+        return 7000;
+      },
+    });
+    take(byValueOf, byPrimitive, new Date(3000));
+    take.call(byValueOf);
+  )JS");
+  EXPECT_EQ(seenMs, (std::vector<int64_t>{5000, 7000, 3000, 5000}));
+  EXPECT_EQ(Page("calls.join()")->GetStringValue(),
+            CefString("valueOf,toPrimitive number,valueOf"));
+
+  // GetValue, ExecuteFunction and Eval results are wrapped the same way.
+  Page("calls.length = 0");
+  Entered entered(Frame());
+  CefRefPtr<CefV8Value> global = entered.context->GetGlobal();
+  EXPECT_EQ(MillisecondsOf(global->GetValue("byValueOf")), 5000);
+  CefRefPtr<CefV8Value> getter =
+      Eval(entered.context, "(function () { return byPrimitive; })");
+  EXPECT_EQ(MillisecondsOf(getter->ExecuteFunction(nullptr, {})), 7000);
+  EXPECT_EQ(MillisecondsOf(Eval(entered.context, "byValueOf")), 5000);
+  EXPECT_EQ(Eval(entered.context, "calls.join()")->GetStringValue(),
+            CefString("valueOf,toPrimitive number,valueOf"));
 }
 
 // Trap 6: a missing key is a valid undefined; null means something failed.
@@ -773,6 +829,176 @@ TEST_F(V8Fidelity, NothingWorksOffTheRenderThread) {
   EXPECT_TRUE(text->IsString());
 }
 
+// Trap 24: what CEF's verbose TryCatch catches for the caller is reported
+// too, and Blink turns the report into the page's error event, dispatched
+// inside the CEF call; Eval's errors are not reported.
+TEST_F(V8Fidelity, CaughtExceptionsReachThePagesErrorListeners) {
+  Page(R"JS(
+    globalThis.seen = [];
+    window.onerror = function (message, source, line, column, error) {
+      seen.push('onerror ' + message + ' @' + line + ':' + column + ' ' +
+                (error instanceof Error) + ' ' + (this === window));
+    };
+    globalThis.listener = function (event) {
+      seen.push('listener ' + event.type + ' ' + event.message + ' ' +
+                event.error.message + ' ' + event.lineno);
+    };
+    addEventListener('error', listener);
+    addEventListener('error', listener);  // kept once
+    globalThis.thrower = function () {
+      throw new Error('from call');
+    };
+    globalThis.target = {
+      get boom() { throw new Error('from getter'); },
+      set boom(v) { throw new Error('from setter'); },
+    };
+  )JS");
+  Entered entered(Frame());
+  CefRefPtr<CefV8Value> global = entered.context->GetGlobal();
+  CefRefPtr<CefV8Value> target = global->GetValue("target");
+  struct Row {
+    const char* name;
+    std::function<void()> call;
+    std::vector<std::string> seen;
+  };
+  const Row rows[] = {
+      {"ExecuteFunction",
+       [&] {
+         EXPECT_EQ(global->GetValue("thrower")->ExecuteFunction(nullptr, {}),
+                   nullptr);
+       },
+       {"onerror Uncaught Error: from call @14:7 true true",
+        "listener error Uncaught Error: from call from call 14"}},
+      {"GetValue through a getter",
+       [&] { EXPECT_EQ(target->GetValue("boom"), nullptr); },
+       {"onerror Uncaught Error: from getter @17:20 true true",
+        "listener error Uncaught Error: from getter from getter 17"}},
+      {"SetValue through a setter",
+       [&] {
+         EXPECT_FALSE(target->SetValue("boom", CefV8Value::CreateInt(1),
+                                       V8_PROPERTY_ATTRIBUTE_NONE));
+       },
+       {"onerror Uncaught Error: from setter @18:21 true true",
+        "listener error Uncaught Error: from setter from setter 18"}},
+      {"Eval does not report",
+       [&] {
+         CefRefPtr<CefV8Value> retval;
+         CefRefPtr<CefV8Exception> exception;
+         EXPECT_FALSE(entered.context->Eval("throw new Error('in eval')", "", 1,
+                                            retval, exception));
+       },
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Eval(entered.context, "seen.length = 0");
+    row.call();
+    // Read before any task or checkpoint: the listeners ran inside the call.
+    std::vector<std::string> seen;
+    CefRefPtr<CefV8Value> list = global->GetValue("seen");
+    for (int i = 0; i < list->GetArrayLength(); ++i) {
+      seen.push_back(list->GetValue(i)->GetStringValue().ToString());
+    }
+    EXPECT_EQ(seen, row.seen);
+  }
+
+  // A listener's own error is logged (before the error it handled), never
+  // dispatched again; removed listeners and a cleared handler no longer
+  // run.
+  Eval(entered.context, R"JS(
+    seen.length = 0;
+    removeEventListener('error', listener);
+    window.onerror = function (message) {
+      seen.push('once ' + message);
+      throw new Error('from the handler');
+    };
+  )JS");
+  global->GetValue("thrower")->ExecuteFunction(nullptr, {});
+  EXPECT_EQ(Eval(entered.context, "seen.join('|')")->GetStringValue(),
+            CefString("once Uncaught Error: from call"));
+  EXPECT_EQ(Eval(entered.context, "window.onerror = null; onerror")->IsNull(),
+            true);
+  global->GetValue("thrower")->ExecuteFunction(nullptr, {});
+  EXPECT_EQ(Eval(entered.context, "seen.length")->GetIntValue(), 1);
+  const std::vector<std::string> console = harness->Console(frame);
+  ASSERT_GE(console.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(console.end() - 3, console.end()),
+            (std::vector<std::string>{"error: Uncaught Error: from the handler",
+                                      "error: Uncaught Error: from call",
+                                      "error: Uncaught Error: from call"}));
+}
+
+// A promise rejected with no handler is reported later, as a task of its
+// own, and not at all if a handler comes first.
+TEST_F(V8Fidelity, UnhandledRejectionFiresLaterAsATask) {
+  Page(R"JS(
+    globalThis.rejections = [];
+    addEventListener('unhandledrejection', event => rejections.push(
+        event.type + ' ' + event.reason.message + ' ' +
+        (event.promise instanceof Promise)));
+    window.onunhandledrejection = event => rejections.push('handler');
+  )JS");
+  CefRefPtr<CefV8Value> lost;
+  CefRefPtr<CefV8Value> caughtLate;
+  {
+    Entered entered(Frame());
+    lost = CefV8Value::CreatePromise();
+    caughtLate = CefV8Value::CreatePromise();
+    EXPECT_TRUE(lost->RejectPromise("nobody listens"));
+    EXPECT_TRUE(caughtLate->RejectPromise("caught later"));
+    EXPECT_EQ(Eval(entered.context, "rejections.length")->GetIntValue(), 0);
+  }
+  {
+    // After the checkpoint, before the report's task runs.
+    Entered entered(Frame());
+    entered.context->GetGlobal()->SetValue("late", caughtLate,
+                                           V8_PROPERTY_ATTRIBUTE_NONE);
+    Eval(entered.context, "late.catch(() => {})");
+  }
+  EXPECT_EQ(Page("rejections.join('|')")->GetStringValue(), CefString());
+  EXPECT_GT(harness->renderer().RunPendingTasks(), 0);
+  EXPECT_EQ(Page("rejections.join('|')")->GetStringValue(),
+            CefString("unhandledrejection nobody listens true|handler"));
+
+  // A rejection in page script that is handled in the same task is never
+  // reported.
+  Page("Promise.reject(new Error('x')).catch(() => {}); rejections.length = 0");
+  harness->renderer().RunPendingTasks();
+  EXPECT_EQ(Page("rejections.length")->GetIntValue(), 0);
+}
+
+// CefFrameImpl queues a frame's sends until the browser acknowledges the
+// frame's connection, and drops the queue if the frame detaches first.
+TEST_F(V8Fidelity, SendsWaitForTheFramesConnection) {
+  auto send = [this](const std::string& frameId, int value) {
+    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create("qrx");
+    message->GetArgumentList()->SetInt(0, value);
+    harness->Frame(frameId)->SendProcessMessage(PID_BROWSER, message);
+    // Taken at once, sent or not.
+    EXPECT_FALSE(message->IsValid());
+  };
+  cefsim::FrameSpec heldSpec{"held"};
+  heldSpec.holdConnection = true;
+  const std::string held = harness->AddFrame(frame, heldSpec);
+  send(held, 1);
+  send(held, 2);
+  send(frame, 9);  // another frame's channel is not held up
+  EXPECT_TRUE(harness->SentMessageTexts(held).empty());
+  EXPECT_EQ(harness->SentMessageTexts(frame),
+            std::vector<std::string>{"qrx [INT 9]"});
+  harness->renderer().AcknowledgeConnection(held);
+  send(held, 3);
+  EXPECT_EQ(
+      harness->SentMessageTexts(held),
+      (std::vector<std::string>{"qrx [INT 1]", "qrx [INT 2]", "qrx [INT 3]"}));
+
+  const std::string gone = harness->AddFrame(frame, heldSpec);
+  send(gone, 4);
+  harness->RemoveFrame(gone);
+  harness->renderer().AcknowledgeConnection(gone);
+  EXPECT_TRUE(harness->SentMessageTexts(gone).empty());
+}
+
 using V8FidelityDeathTest = V8Fidelity;
 
 // Trap 10 and LIFO exits: where CEF crashes, cefsim stops loudly.
@@ -799,6 +1025,26 @@ TEST_F(V8FidelityDeathTest, CrashesWhereCefCrashes) {
         a->Exit();
       },
       "not the last entered");
+}
+
+// A Date whose conversion throws meets CEF's ToLocalChecked wherever CEF
+// wraps it: the renderer crashes.
+TEST_F(V8FidelityDeathTest, ADateWhoseValueOfThrowsCrashesTheRenderer) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  InstallFunction(
+      "take", [](const CefString&, CefRefPtr<CefV8Value>, const CefV8ValueList&,
+                 CefRefPtr<CefV8Value>&, CefString&) { return false; });
+  Page(R"JS(
+    globalThis.bad = new Date(0);
+    bad.valueOf = () => { throw new Error('no time'); };
+  )JS");
+  constexpr char kCause[] = "valueOf or Symbol.toPrimitive threw";
+  EXPECT_DEATH(harness->RunScript(frame, "take(1, bad)"), kCause);
+  Entered entered(Frame());
+  CefRefPtr<CefV8Value> array = Eval(entered.context, "[1, bad]");
+  EXPECT_DEATH(array->GetValue(1), kCause);
+  CefRefPtr<CefV8Value> object = Eval(entered.context, "({when: bad})");
+  EXPECT_DEATH(object->GetValue("when"), kCause);
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
  * it recurs. Nesting deeper than 96 levels (a Map or plain object counts
  * twice) is cut off with `null`; so is whatever lies past 96 MiB of content
  * (strings counted as UTF-8) in one value or in one call's arguments.
+ * A Date is still read by CEF itself, which calls its `valueOf` (or
+ * `Symbol.toPrimitive`) once: if that throws, the renderer crashes in CEF.
  */
 type SquirrelValue =
   | null

@@ -133,6 +133,13 @@ ReadOnlyDictionary MakeReadOnly(CefRefPtr<CefDictionaryValue> dictionary) {
 
 }  // namespace
 
+// A promise rejected with no handler, until its report is due.
+struct RendererProcess::UnhandledRejection {
+  WindowRecord* window = nullptr;
+  v8::Global<v8::Promise> promise;
+  v8::Global<v8::Value> reason;
+};
+
 CefRefPtr<CefBrowser> WrapBrowser(BrowserModel* browser) {
   return browser ? new BrowserImpl(browser) : nullptr;
 }
@@ -144,17 +151,36 @@ RendererProcess::RendererProcess(CefRefPtr<CefApp> application)
   }
   isolate = std::make_unique<IsolateManager>();
   currentProcess = this;
-  isolate->onMessage = [this](v8::Local<v8::Message> message) {
+  isolate->onMessage = [this](v8::Local<v8::Message> message,
+                              v8::Local<v8::Value> exception) {
     v8::Isolate* iso = isolate->isolate();
     if (!iso->InContext()) {
       return;
     }
-    WindowRecord* window = IsolateManager::WindowOf(iso->GetCurrentContext());
-    if (window && window->frame) {
+    v8::HandleScope scope(iso);
+    v8::Local<v8::Context> context = iso->GetCurrentContext();
+    WindowRecord* window = IsolateManager::WindowOf(context);
+    if (!window || !window->frame) {
+      return;
+    }
+    // Blink's message handler dispatches the error event right here, so
+    // an exception that CEF's verbose TryCatch catches for the program
+    // (ExecuteFunction, GetValue, SetValue, settling) runs the page's error
+    // listeners inside that CEF call. The console line follows, after the
+    // lines of whatever the listeners did.
+    if (message->ErrorLevel() == v8::Isolate::kMessageError) {
+      DispatchErrorEvent(context, message, exception);
+    }
+    if (window->frame) {
       AddConsoleLine(window->frame,
                      "error: " + FromV8String(iso, message->Get()).ToString());
     }
   };
+  isolate->onPromiseReject = [this](v8::PromiseRejectMessage& message) {
+    OnPromiseRejected(message);
+  };
+  isolate->isolate()->AddMicrotasksCompletedCallback(
+      &RendererProcess::OnMicrotasksCompleted, this);
   if (CefRefPtr<CefRenderProcessHandler> handler = Handler()) {
     handler->OnWebKitInitialized();
   }
@@ -166,6 +192,9 @@ RendererProcess::~RendererProcess() {
   }
   tasks.clear();
   timers.clear();
+  unhandledRejections.clear();
+  isolate->isolate()->RemoveMicrotasksCompletedCallback(
+      &RendererProcess::OnMicrotasksCompleted, this);
   isolate.reset();
   currentProcess = nullptr;
 }
@@ -227,6 +256,7 @@ FrameModel* RendererProcess::AttachFrame(BrowserModel* browser,
   frame->name = frameSpec.name;
   frame->url = frameSpec.url;
   frame->runsScript = frameSpec.runsScript;
+  frame->connectionAcknowledged = !frameSpec.holdConnection;
   frame->browser = browser;
   frame->parent = parent;
   if (parent) {
@@ -389,6 +419,7 @@ void RendererProcess::ReleaseContext(FrameModel* frame, WindowRecord* window) {
   isolate->ReleaseContext(context);
   window->frame = nullptr;
   window->context.Reset();
+  window->listeners.clear();
 }
 
 void RendererProcess::ReleaseAllContexts(FrameModel* frame) {
@@ -406,6 +437,8 @@ void RendererProcess::ReleaseAllContexts(FrameModel* frame) {
 void RendererProcess::DetachFrame(FrameModel* frame) {
   CefRefPtr<FrameModel> keep = frame;
   frame->attached = false;
+  // What waited for the browser's acknowledgement is never sent.
+  frame->queuedSends.clear();
   if (BrowserModel* browser = frame->browser.get()) {
     auto& frames = browser->frames;
     frames.erase(std::remove(frames.begin(), frames.end(), keep), frames.end());
@@ -590,8 +623,71 @@ bool RendererProcess::DeliverMessage(const std::string& frameId,
 
 void RendererProcess::SendFromFrame(FrameModel* frame,
                                     const WireMessage& wire) {
+  // CEF quirk: until the browser acknowledges the frame's connection,
+  // CefFrameImpl queues what the frame sends.
+  if (!frame->connectionAcknowledged) {
+    frame->queuedSends.push_back(wire);
+    return;
+  }
   if (outbox) {
     outbox(frame->id, wire);
+  }
+}
+
+void RendererProcess::AcknowledgeConnection(const std::string& frameId) {
+  FrameModel* frame = FindFrame(frameId);
+  if (!frame || frame->connectionAcknowledged) {
+    return;
+  }
+  frame->connectionAcknowledged = true;
+  // Flushed in send order, before anything sent later.
+  std::vector<WireMessage> queued;
+  queued.swap(frame->queuedSends);
+  for (const WireMessage& wire : queued) {
+    SendFromFrame(frame, wire);
+  }
+}
+
+void RendererProcess::OnPromiseRejected(v8::PromiseRejectMessage& message) {
+  v8::Isolate* iso = isolate->isolate();
+  v8::HandleScope scope(iso);
+  v8::Local<v8::Promise> promise = message.GetPromise();
+  if (message.GetEvent() == v8::kPromiseHandlerAddedAfterReject) {
+    unhandledRejections.erase(
+        std::remove_if(unhandledRejections.begin(), unhandledRejections.end(),
+                       [&](const std::shared_ptr<UnhandledRejection>& entry) {
+                         return entry->promise == promise;
+                       }),
+        unhandledRejections.end());
+    return;
+  }
+  if (message.GetEvent() != v8::kPromiseRejectWithNoHandler ||
+      !iso->InContext()) {
+    return;
+  }
+  // Blink files the rejection under the window current at that moment.
+  WindowRecord* window = IsolateManager::WindowOf(iso->GetCurrentContext());
+  if (!window || !window->frame) {
+    return;
+  }
+  auto entry = std::make_shared<UnhandledRejection>();
+  entry->window = window;
+  entry->promise.Reset(iso, promise);
+  entry->reason.Reset(iso, message.GetValue());
+  unhandledRejections.push_back(std::move(entry));
+}
+
+void RendererProcess::ReportRejections(
+    const std::vector<std::shared_ptr<UnhandledRejection>>& batch) {
+  v8::Isolate* iso = isolate->isolate();
+  for (const std::shared_ptr<UnhandledRejection>& entry : batch) {
+    WindowRecord* window = entry->window;
+    if (!window->frame || window->context.IsEmpty()) {
+      continue;
+    }
+    v8::HandleScope scope(iso);
+    DispatchUnhandledRejection(window->context.Get(iso),
+                               entry->promise.Get(iso), entry->reason.Get(iso));
   }
 }
 
@@ -632,6 +728,24 @@ void RendererProcess::AddConsoleLine(FrameModel* frame,
 void RendererProcess::Checkpoint() {
   // Blink's end-of-task checkpoint; a no-op while any scope is still open.
   isolate->isolate()->PerformMicrotaskCheckpoint();
+  PostRejectionReport();
+}
+
+void RendererProcess::OnMicrotasksCompleted(v8::Isolate*, void* process) {
+  static_cast<RendererProcess*>(process)->PostRejectionReport();
+}
+
+// Blink, at the end of every microtask checkpoint: promises rejected with no
+// handler are reported in a task of their own, so `unhandledrejection`
+// fires later, never inside the call that rejected.
+void RendererProcess::PostRejectionReport() {
+  if (unhandledRejections.empty() ||
+      v8::MicrotasksScope::GetCurrentDepth(isolate->isolate()) > 0) {
+    return;
+  }
+  std::vector<std::shared_ptr<UnhandledRejection>> batch;
+  batch.swap(unhandledRejections);
+  PostTask([this, batch] { ReportRejections(batch); });
 }
 
 }  // namespace cefsim

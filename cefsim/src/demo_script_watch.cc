@@ -160,14 +160,15 @@ ScriptProblemWatch::ScriptProblemWatch(const std::string& internalScript)
   isolate->SetCaptureStackTraceForUncaughtExceptions(true, 16);
   isolate->AddMessageListenerWithErrorLevel(&OnMessage,
                                             v8::Isolate::kMessageError);
-  isolate->SetPromiseRejectCallback(&OnPromiseReject);
+  // The isolate's one rejection callback is cefsim's; it passes these on.
+  state->manager->promiseRejectWatch = &OnPromiseReject;
   currentWatch = state.get();
 }
 
 ScriptProblemWatch::~ScriptProblemWatch() {
   v8::Isolate* isolate = state->manager->isolate();
   currentWatch = nullptr;
-  isolate->SetPromiseRejectCallback(nullptr);
+  state->manager->promiseRejectWatch = nullptr;
   isolate->RemoveMessageListeners(&OnMessage);
   isolate->SetCaptureStackTraceForUncaughtExceptions(false);
 }

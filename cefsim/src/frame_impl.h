@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cefsim/transit.h"
 #include "include/cef_browser.h"
 #include "include/cef_frame.h"
 
@@ -31,6 +32,10 @@ class FrameModel : public virtual CefBaseRefCounted {
   WindowRecord* mainWorld = nullptr;  // the current document's, if made
   std::vector<WindowRecord*> isolatedWorlds;
   std::vector<std::string> console;
+  // CEF queues the frame's sends until the browser acknowledges its
+  // connection, and drops the queue if the frame detaches first.
+  bool connectionAcknowledged = true;
+  std::vector<WireMessage> queuedSends;
 
   IMPLEMENT_REFCOUNTING(FrameModel);
 };

@@ -91,6 +91,7 @@ IsolateManager::IsolateManager() {
   iso->AddMessageListenerWithErrorLevel(
       &IsolateManager::OnMessage,
       v8::Isolate::kMessageError | v8::Isolate::kMessageWarning);
+  iso->SetPromiseRejectCallback(&IsolateManager::OnPromiseReject);
   currentManager = this;
 }
 
@@ -121,6 +122,7 @@ IsolateManager::~IsolateManager() {
   trackerKey.Reset();
   windows.clear();
   iso->RemoveMessageListeners(&IsolateManager::OnMessage);
+  iso->SetPromiseRejectCallback(nullptr);
   currentManager = nullptr;
   iso->Exit();
   iso->Dispose();
@@ -194,11 +196,25 @@ void IsolateManager::Log(const std::string& line) {
   }
 }
 
+// With no data of its own, a listener gets the exception as `data`.
 void IsolateManager::OnMessage(v8::Local<v8::Message> message,
-                               v8::Local<v8::Value>) {
+                               v8::Local<v8::Value> exception) {
   IsolateManager* self = currentManager;
   if (self && self->onMessage) {
-    self->onMessage(message);
+    self->onMessage(message, exception);
+  }
+}
+
+void IsolateManager::OnPromiseReject(v8::PromiseRejectMessage message) {
+  IsolateManager* self = currentManager;
+  if (!self) {
+    return;
+  }
+  if (self->onPromiseReject) {
+    self->onPromiseReject(message);
+  }
+  if (self->promiseRejectWatch) {
+    self->promiseRejectWatch(message);
   }
 }
 

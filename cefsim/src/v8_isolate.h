@@ -46,6 +46,18 @@ struct WindowRecord {
   // makes a fresh, valid state, as CEF's identity-hash map does).
   CefRefPtr<ContextState> state;
   v8::Global<v8::Context> context;
+
+  // The window's event listeners in registration order; an `onerror`-style
+  // handler attribute keeps the place where it was first set.
+  struct EventListener {
+    std::string type;
+    bool attribute = false;
+    v8::Global<v8::Function> function;
+  };
+  std::vector<EventListener> listeners;
+  // Blink's guard while the error event is dispatched: errors of its
+  // listeners are logged, never dispatched again.
+  bool dispatchingError = false;
 };
 
 // A wrapper that holds V8 handles; the manager resets them before the
@@ -126,8 +138,13 @@ class IsolateManager {
   void Log(const std::string& line);
   const std::vector<std::string>& log() const { return logLines; }
 
-  // Called for every message V8 reports (uncaught or verbose TryCatch).
-  std::function<void(v8::Local<v8::Message>)> onMessage;
+  // Called for every message V8 reports (uncaught or verbose TryCatch),
+  // with the exception that caused it.
+  std::function<void(v8::Local<v8::Message>, v8::Local<v8::Value>)> onMessage;
+  // V8 has one promise-rejection callback per isolate; Blink's use of it
+  // goes to `onPromiseReject`, then a watch (the demo's) may see it too.
+  std::function<void(v8::PromiseRejectMessage&)> onPromiseReject;
+  void (*promiseRejectWatch)(v8::PromiseRejectMessage) = nullptr;
 
   // The per-object tracker CEF attaches with a private property.
   // A tracker is made first (interceptors need it as callback data), then
@@ -143,6 +160,7 @@ class IsolateManager {
   friend class V8Tracked;
   static void OnMessage(v8::Local<v8::Message> message,
                         v8::Local<v8::Value> data);
+  static void OnPromiseReject(v8::PromiseRejectMessage message);
   static void OnTrackerCollected(const v8::WeakCallbackInfo<V8Tracker>& info);
   static void FreeTracker(const v8::WeakCallbackInfo<V8Tracker>& info);
 

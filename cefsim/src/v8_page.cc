@@ -4,6 +4,7 @@
 
 #include "v8_page.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -246,7 +247,231 @@ void CreateElement(const v8::FunctionCallbackInfo<v8::Value>& info) {
   info.GetReturnValue().Set(element);
 }
 
+v8::Local<v8::String> V8Text(v8::Isolate* isolate, const std::string& text) {
+  return v8::String::NewFromUtf8(isolate, text.c_str(),
+                                 v8::NewStringType::kNormal,
+                                 static_cast<int>(text.size()))
+      .ToLocalChecked();
+}
+
+// Only callable listeners are kept; Blink would also take objects with a
+// handleEvent method, which no page under test uses.
+void AddEventListener(const v8::FunctionCallbackInfo<v8::Value>& info) {
+  v8::Isolate* isolate = info.GetIsolate();
+  if (info.Length() < 2) {
+    isolate->ThrowException(v8::Exception::TypeError(V8Text(
+        isolate,
+        "Failed to execute 'addEventListener' on 'EventTarget': 2 arguments "
+        "required, but only " +
+            std::to_string(info.Length()) + " present.")));
+    return;
+  }
+  if (!info[1]->IsFunction()) {
+    return;
+  }
+  WindowRecord* window = WindowFromData(info);
+  const std::string type = Printable(isolate->GetCurrentContext(), info[0]);
+  v8::Local<v8::Function> function = info[1].As<v8::Function>();
+  for (const WindowRecord::EventListener& listener : window->listeners) {
+    if (!listener.attribute && listener.type == type &&
+        listener.function.Get(isolate) == function) {
+      return;  // the same listener twice is kept once
+    }
+  }
+  WindowRecord::EventListener listener;
+  listener.type = type;
+  listener.function.Reset(isolate, function);
+  window->listeners.push_back(std::move(listener));
+}
+
+void RemoveEventListener(const v8::FunctionCallbackInfo<v8::Value>& info) {
+  v8::Isolate* isolate = info.GetIsolate();
+  if (info.Length() < 2 || !info[1]->IsFunction()) {
+    return;
+  }
+  WindowRecord* window = WindowFromData(info);
+  const std::string type = Printable(isolate->GetCurrentContext(), info[0]);
+  v8::Local<v8::Function> function = info[1].As<v8::Function>();
+  auto& listeners = window->listeners;
+  listeners.erase(
+      std::remove_if(listeners.begin(), listeners.end(),
+                     [&](const WindowRecord::EventListener& listener) {
+                       return !listener.attribute && listener.type == type &&
+                              listener.function.Get(isolate) == function;
+                     }),
+      listeners.end());
+}
+
+// `onerror` and `onunhandledrejection`: the property name less "on".
+std::string HandlerType(v8::Isolate* isolate, v8::Local<v8::Name> property) {
+  return Utf8(isolate, property).substr(2);
+}
+
+std::vector<WindowRecord::EventListener>::iterator FindHandler(
+    WindowRecord* window,
+    const std::string& type) {
+  return std::find_if(window->listeners.begin(), window->listeners.end(),
+                      [&](const WindowRecord::EventListener& listener) {
+                        return listener.attribute && listener.type == type;
+                      });
+}
+
+void HandlerGetter(v8::Local<v8::Name> property,
+                   const v8::PropertyCallbackInfo<v8::Value>& info) {
+  v8::Isolate* isolate = info.GetIsolate();
+  auto* window =
+      static_cast<WindowRecord*>(info.Data().As<v8::External>()->Value());
+  auto handler = FindHandler(window, HandlerType(isolate, property));
+  if (handler == window->listeners.end()) {
+    info.GetReturnValue().SetNull();
+    return;
+  }
+  info.GetReturnValue().Set(handler->function.Get(isolate));
+}
+
+// A function takes the handler's place (or the end of the list); anything
+// else removes it.
+void HandlerSetter(v8::Local<v8::Name> property,
+                   v8::Local<v8::Value> value,
+                   const v8::PropertyCallbackInfo<void>& info) {
+  v8::Isolate* isolate = info.GetIsolate();
+  auto* window =
+      static_cast<WindowRecord*>(info.Data().As<v8::External>()->Value());
+  const std::string type = HandlerType(isolate, property);
+  auto handler = FindHandler(window, type);
+  if (!value->IsFunction()) {
+    if (handler != window->listeners.end()) {
+      window->listeners.erase(handler);
+    }
+    return;
+  }
+  if (handler != window->listeners.end()) {
+    handler->function.Reset(isolate, value.As<v8::Function>());
+    return;
+  }
+  WindowRecord::EventListener listener;
+  listener.type = type;
+  listener.attribute = true;
+  listener.function.Reset(isolate, value.As<v8::Function>());
+  window->listeners.push_back(std::move(listener));
+}
+
+void PreventDefault(const v8::FunctionCallbackInfo<v8::Value>& info) {
+  v8::Isolate* isolate = info.GetIsolate();
+  info.Data()
+      .As<v8::Object>()
+      ->CreateDataProperty(
+          isolate->GetCurrentContext(),
+          v8::String::NewFromUtf8Literal(isolate, "defaultPrevented"),
+          v8::True(isolate))
+      .Check();
+}
+
+void SetField(v8::Local<v8::Context> context,
+              v8::Local<v8::Object> object,
+              const char* name,
+              v8::Local<v8::Value> value) {
+  object
+      ->CreateDataProperty(
+          context,
+          v8::String::NewFromUtf8(context->GetIsolate(), name).ToLocalChecked(),
+          value)
+      .Check();
+}
+
+v8::Local<v8::Object> NewEvent(v8::Local<v8::Context> context,
+                               const std::string& type) {
+  v8::Isolate* isolate = context->GetIsolate();
+  v8::Local<v8::Object> event = v8::Object::New(isolate);
+  SetField(context, event, "type", V8Text(isolate, type));
+  SetField(context, event, "cancelable", v8::True(isolate));
+  SetField(context, event, "defaultPrevented", v8::False(isolate));
+  SetField(context, event, "preventDefault",
+           NewFunction(context, &PreventDefault, event, "preventDefault"));
+  return event;
+}
+
+// Every listener of `type` registered when dispatch starts, each as its own
+// script entry; a handler attribute gets `handlerArguments`, the others the
+// event. A listener's throw is reported like any uncaught error.
+void CallListeners(v8::Local<v8::Context> context,
+                   WindowRecord* window,
+                   const std::string& type,
+                   v8::Local<v8::Object> event,
+                   std::vector<v8::Local<v8::Value>> handlerArguments) {
+  IsolateManager* manager = IsolateManager::Current();
+  v8::Isolate* isolate = context->GetIsolate();
+  std::vector<std::pair<bool, v8::Local<v8::Function>>> targets;
+  for (const WindowRecord::EventListener& listener : window->listeners) {
+    if (listener.type == type) {
+      targets.emplace_back(listener.attribute, listener.function.Get(isolate));
+    }
+  }
+  for (const auto& [attribute, function] : targets) {
+    std::vector<v8::Local<v8::Value>> argv =
+        attribute ? handlerArguments : std::vector<v8::Local<v8::Value>>{event};
+    v8::TryCatch tryCatch(isolate);
+    tryCatch.SetVerbose(true);
+    (void)CallFunctionLikeBlink(manager, context, function, context->Global(),
+                                static_cast<int>(argv.size()), argv.data());
+  }
+}
+
 }  // namespace
+
+void DispatchErrorEvent(v8::Local<v8::Context> context,
+                        v8::Local<v8::Message> message,
+                        v8::Local<v8::Value> exception) {
+  IsolateManager* manager = IsolateManager::Current();
+  WindowRecord* window = IsolateManager::WindowOf(context);
+  // Listeners cannot run while script is forbidden.
+  if (!manager || manager->IsScriptForbidden() || !window || !window->frame ||
+      window->dispatchingError) {
+    return;
+  }
+  v8::Isolate* isolate = context->GetIsolate();
+  v8::HandleScope scope(isolate);
+  v8::Context::Scope contextScope(context);
+  v8::Local<v8::Value> text = message->Get();
+  v8::Local<v8::Value> source = message->GetScriptResourceName();
+  if (!source->IsString()) {
+    source = v8::String::Empty(isolate);
+  }
+  const int line = message->GetLineNumber(context).FromMaybe(0);
+  // Blink's columns are 1-based.
+  const int column = message->GetStartColumn(context).FromMaybe(-1) + 1;
+  v8::Local<v8::Value> error =
+      exception.IsEmpty() ? v8::Local<v8::Value>(v8::Undefined(isolate))
+                          : exception;
+  v8::Local<v8::Object> event = NewEvent(context, "error");
+  SetField(context, event, "message", text);
+  SetField(context, event, "filename", source);
+  SetField(context, event, "lineno", v8::Integer::New(isolate, line));
+  SetField(context, event, "colno", v8::Integer::New(isolate, column));
+  SetField(context, event, "error", error);
+  window->dispatchingError = true;
+  CallListeners(context, window, "error", event,
+                {text, source, v8::Integer::New(isolate, line),
+                 v8::Integer::New(isolate, column), error});
+  window->dispatchingError = false;
+}
+
+void DispatchUnhandledRejection(v8::Local<v8::Context> context,
+                                v8::Local<v8::Promise> promise,
+                                v8::Local<v8::Value> reason) {
+  WindowRecord* window = IsolateManager::WindowOf(context);
+  // A handler attached since the rejection withdraws the report.
+  if (!window || !window->frame || promise->HasHandler()) {
+    return;
+  }
+  v8::Isolate* isolate = context->GetIsolate();
+  v8::HandleScope scope(isolate);
+  v8::Context::Scope contextScope(context);
+  v8::Local<v8::Object> event = NewEvent(context, "unhandledrejection");
+  SetField(context, event, "promise", promise);
+  SetField(context, event, "reason", reason);
+  CallListeners(context, window, "unhandledrejection", event, {event});
+}
 
 void InstallPageGlobals(v8::Local<v8::Context> context, WindowRecord* window) {
   v8::Isolate* isolate = context->GetIsolate();
@@ -292,6 +517,15 @@ void InstallPageGlobals(v8::Local<v8::Context> context, WindowRecord* window) {
   SetMethod(context, global, "setTimeout", &SetTimeout, data);
   SetMethod(context, global, "clearTimeout", &ClearTimeout, data);
   SetMethod(context, global, "queueMicrotask", &QueueMicrotask, data);
+  SetMethod(context, global, "addEventListener", &AddEventListener, data);
+  SetMethod(context, global, "removeEventListener", &RemoveEventListener, data);
+  for (const char* name : {"onerror", "onunhandledrejection"}) {
+    global
+        ->SetAccessor(context,
+                      v8::String::NewFromUtf8(isolate, name).ToLocalChecked(),
+                      &HandlerGetter, &HandlerSetter, data)
+        .Check();
+  }
 }
 
 }  // namespace cefsim

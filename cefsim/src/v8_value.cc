@@ -320,7 +320,7 @@ CefRefPtr<V8ValueImpl> V8ValueImpl::Wrap(IsolateManager* manager,
     return NewDouble(value.As<v8::Number>()->Value());
   }
   if (value->IsDate()) {
-    return NewDate(BaseTimeFromJsTime(value.As<v8::Date>()->ValueOf()));
+    return WrapDate(manager, value);
   }
   if (value->IsString()) {
     return NewString(FromV8String(manager->isolate(), value));
@@ -332,6 +332,28 @@ CefRefPtr<V8ValueImpl> V8ValueImpl::Wrap(IsolateManager* manager,
     return result;
   }
   return NewValue(Tag::kInvalid);
+}
+
+// CEF quirk: a Date is read through ToNumber, not its time value, so the
+// page's valueOf or Symbol.toPrimitive runs here, and a throw from it meets
+// CEF's ToLocalChecked, a fatal check that brings the renderer down.
+CefRefPtr<V8ValueImpl> V8ValueImpl::WrapDate(IsolateManager* manager,
+                                             v8::Local<v8::Value> date) {
+  v8::Isolate* isolate = manager->isolate();
+  v8::Local<v8::Context> context = isolate->GetCurrentContext();
+  if (context.IsEmpty()) {
+    Fatal(
+        "a Date was wrapped with no context current; CEF 130 calls ToNumber "
+        "with an empty v8::Local<v8::Context> and crashes");
+  }
+  v8::Local<v8::Number> number;
+  if (!date->ToNumber(context).ToLocal(&number)) {
+    Fatal(
+        "a Date's valueOf or Symbol.toPrimitive threw while CEF wrapped it; "
+        "CEF 130 calls ToLocalChecked on the failed ToNumber and the renderer "
+        "crashes");
+  }
+  return NewDate(BaseTimeFromJsTime(number->Value()));
 }
 
 v8::Local<v8::Value> V8ValueImpl::ToV8(v8::Isolate* isolate,

@@ -115,6 +115,8 @@ class V8ValueImpl : public CefV8Value, public V8Tracked {
   ~V8ValueImpl();
   void OnIsolateTeardown() override;
 
+  static CefRefPtr<V8ValueImpl> WrapDate(IsolateManager* manager,
+                                         v8::Local<v8::Value> date);
   void SetObject(IsolateManager* manager,
                  v8::Local<v8::Value> object,
                  CefRefPtr<ContextState> boundState);

@@ -11,6 +11,11 @@
 #include "include/cef_app.h"
 #include "include/cef_v8.h"
 
+namespace v8 {
+class Isolate;
+class PromiseRejectMessage;
+}  // namespace v8
+
 // The simulated renderer process: one V8 isolate on the calling thread, the
 // browsers and frames Blink would hold, and the render-process hooks CEF
 // calls around them. The renderer harness drives it; program code only ever
@@ -31,6 +36,10 @@ struct FrameSpec {
   // A document with script gets its main-world context at load; one
   // without gets it only when something asks (GetV8Context, a script).
   bool runsScript = true;
+  // The browser does not acknowledge the frame's connection until
+  // RendererProcess::AcknowledgeConnection; what the frame sends meanwhile
+  // waits in CEF's queue, and is lost if the frame goes first.
+  bool holdConnection = false;
 };
 
 struct BrowserInfo {
@@ -78,6 +87,9 @@ class RendererProcess {
   // A cross-document navigation: child frames go, every context of the
   // frame is released, then the new document gets its context.
   void Navigate(const std::string& frameId, const std::string& url);
+  // The browser acknowledges a held connection (FrameSpec::holdConnection):
+  // the frame's queued messages go out in order.
+  void AcknowledgeConnection(const std::string& frameId);
   // A context of another world for the frame (content scripts and the
   // like); OnContextCreated fires for it too.
   void CreateIsolatedWorld(const std::string& frameId, int worldId);
@@ -152,6 +164,13 @@ class RendererProcess {
                      FocusTarget target,
                      const std::string& tagName);
   void Checkpoint();
+  // Blink's rejected-promise bookkeeping (V8's promise-reject callback).
+  struct UnhandledRejection;
+  void OnPromiseRejected(v8::PromiseRejectMessage& message);
+  static void OnMicrotasksCompleted(v8::Isolate* isolate, void* process);
+  void PostRejectionReport();
+  void ReportRejections(
+      const std::vector<std::shared_ptr<UnhandledRejection>>& batch);
 
   CefRefPtr<CefApp> application;
   std::unique_ptr<IsolateManager> isolate;
@@ -168,6 +187,7 @@ class RendererProcess {
   int nextTimerId = 1;
   int nextBrowserId = 1;
   int nextFrameSerial = 1;
+  std::vector<std::shared_ptr<UnhandledRejection>> unhandledRejections;
 };
 
 }  // namespace cefsim

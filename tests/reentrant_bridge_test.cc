@@ -1,0 +1,158 @@
+// Page code that runs inside the bridge's own CEF calls: the page's error
+// listeners, which CEF's verbose TryCatch lets Blink run synchronously when a
+// browser Call's function throws or a getter throws in the middle of an
+// outgoing conversion, and a Date's valueOf, which CEF runs when it wraps the
+// Date. A page can start a new call from there; every call must keep its own
+// id and get its own reply.
+
+#include <string>
+#include <vector>
+
+#include "bridge/bridge_message.h"
+#include "cefsim/peer.h"
+#include "gtest/gtest.h"
+#include "page_fixture.h"
+
+namespace {
+
+class ReentrantTest : public PageTest {
+ protected:
+  std::vector<std::string> Sent() { return harness->SentMessageTexts(frame); }
+
+  std::string Outcomes() {
+    CefRefPtr<CefV8Value> value = Run("outcomes.join('|')");
+    return value && value->IsString() ? value->GetStringValue().ToString()
+                                      : "<not a string>";
+  }
+
+  bool Reply(int32_t id, const std::string& text) {
+    CefRefPtr<CefValue> value = CefValue::Create();
+    value->SetString(text);
+    return Peer().Reply(frame, id, cefsim::PeerReply::Result(value));
+  }
+};
+
+// CEF sends the Call made by the page's onerror before the Error reply to
+// the browser's Call, inside the same ExecuteFunction.
+TEST_F(ReentrantTest, OnErrorCallsWhileABrowserCallsFunctionThrows) {
+  Run(R"JS(
+    globalThis.outcomes = [];
+    window.onerror = function (message) {
+      squirrel.call('reportError', message)
+          .then(v => outcomes.push('report ' + v));
+    };
+    addEventListener('error', event => {
+      squirrel.call('logError', event.error.message)
+          .then(v => outcomes.push('log ' + v));
+    });
+    window.ui = {fail() { throw new Error('broken'); }, ok() { return 5; }};
+  )JS");
+
+  std::optional<cefsim::PeerReply> failed = Peer().CallPage(frame, "ui.fail");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->Text(),
+            "Error \"Function execution failed in path 'ui.fail'.\"");
+  EXPECT_EQ(
+      Sent(),
+      (std::vector<std::string>{
+          "qrx [INT 0, INT 0, STRING \"reportError\", LIST [STRING "
+          "\"Uncaught Error: broken\"]]",
+          "qrx [INT 0, INT 1, STRING \"logError\", LIST [STRING \"broken\"]]",
+          "qrx [INT 2, INT 0, STRING \"Function execution failed in path "
+          "'ui.fail'.\"]"}));
+
+  // The page's calls settle by their own ids, in the order of the replies;
+  // the browser's next call is answered under its own id.
+  EXPECT_TRUE(Reply(1, "logged"));
+  EXPECT_TRUE(Reply(0, "reported"));
+  EXPECT_EQ(Outcomes(), "log logged|report reported");
+  std::optional<cefsim::PeerReply> ok = Peer().CallPage(frame, "ui.ok");
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ok->Text(), "Result INT 5");
+  EXPECT_EQ(Sent().back(), "qrx [INT 1, INT 1, INT 5]");
+}
+
+// A value whose reading runs page code that calls squirrel.call: the inner
+// call is sent first and takes the first id; the outer one takes the next,
+// with what failed to read as NULL (a whole object, an array's element).
+struct NestedCase {
+  const char* name;
+  const char* setup;     // defines `arg`
+  const char* argument;  // the outer call's argument, as sent
+};
+
+TEST_F(ReentrantTest, ACallStartedInsideTheConversionOfAnother) {
+  const NestedCase cases[] = {
+      {"a property getter throws; onerror calls",
+       "window.onerror = () => { inner('onerror'); };"
+       "globalThis.arg = {before: 1, get bad() { throw new Error('g'); },"
+       " after: 2};",
+       "NULL"},
+      {"an array element's getter throws; a listener calls",
+       "addEventListener('error', () => inner('listener'));"
+       "globalThis.arg = [1, 2];"
+       "Object.defineProperty(arg, 1, {get() { throw new Error('e'); }});",
+       "LIST [INT 1, NULL]"},
+      {"a Proxy trap throws; onerror calls",
+       "window.onerror = () => { inner('proxy'); };"
+       "globalThis.arg = [new Proxy({}, {get() { throw new Error('p'); }})];",
+       "LIST [NULL]"},
+      {"a Date's valueOf calls, nothing throws",
+       "globalThis.arg = new Date(0);"
+       "arg.valueOf = () => { inner('valueOf'); return 0; };",
+       "NULL"},
+  };
+  for (const NestedCase& nested : cases) {
+    SCOPED_TRACE(nested.name);
+    // A fresh page per case: one renderer per thread, so the old one goes
+    // first.
+    harness.reset();
+    harness = std::make_unique<cefsim::RendererHarness>(application);
+    frame = harness->OpenBrowser().frameIds.front();
+    const int32_t firstId = nextCallId;
+    Run(std::string(R"JS(
+      globalThis.outcomes = [];
+      globalThis.inner = from => squirrel.call('inner', from)
+          .then(v => outcomes.push('inner ' + v));
+    )JS") +
+        nested.setup +
+        "squirrel.call('outer', arg).then(v => outcomes.push('outer ' + v));");
+
+    const std::vector<std::string> sent = Sent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].rfind("qrx [INT 0, INT " + std::to_string(firstId) +
+                                ", STRING \"inner\", LIST [STRING ",
+                            0),
+              0u)
+        << sent[0];
+    EXPECT_EQ(sent[1], "qrx [INT 0, INT " + std::to_string(firstId + 1) +
+                           ", STRING \"outer\", LIST [" + nested.argument +
+                           "]]");
+    // Replies in the other order still reach the right promises.
+    EXPECT_TRUE(Reply(firstId + 1, "O"));
+    EXPECT_TRUE(Reply(firstId, "I"));
+    EXPECT_EQ(Outcomes(), "outer O|inner I");
+  }
+}
+
+// An error listener whose own call meets a throwing getter: Blink logs that
+// error without dispatching it again, so the page cannot recurse through
+// the bridge.
+TEST_F(ReentrantTest, AnErrorInsideTheErrorListenerIsNotDispatchedAgain) {
+  Run(R"JS(
+    globalThis.listenerRuns = 0;
+    const throwing = {get bad() { throw new Error('again'); }};
+    window.onerror = () => {
+      ++listenerRuns;
+      squirrel.call('fromListener', throwing);
+    };
+    squirrel.call('outer', throwing);
+  )JS");
+  EXPECT_EQ(Run("listenerRuns")->GetIntValue(), 1);
+  EXPECT_EQ(Sent(),
+            (std::vector<std::string>{
+                "qrx [INT 0, INT 0, STRING \"fromListener\", LIST [NULL]]",
+                "qrx [INT 0, INT 1, STRING \"outer\", LIST [NULL]]"}));
+}
+
+}  // namespace
