@@ -72,6 +72,48 @@ TEST_F(ReentrantTest, OnErrorCallsWhileABrowserCallsFunctionThrows) {
   EXPECT_EQ(Sent().back(), "qrx [INT 1, INT 1, INT 5]");
 }
 
+// Each step of answering a browser Call can run the page's error listener:
+// walking the path, running the function, converting its result. The
+// listener's Call always goes out first, then the one reply, under the
+// browser's id.
+TEST_F(ReentrantTest, EveryStepOfABrowserCallCanCallBackIntoTheBridge) {
+  Run(R"JS(
+    window.onerror = function (message) { squirrel.call('seen', message); };
+    window.ui = {
+      get broken() { throw new Error('on the path'); },
+      fail() { throw new Error('in the function'); },
+      returnsBad() { return [1, {get x() { throw new Error('in the result'); }}]; },
+    };
+  )JS");
+  struct Case {
+    const char* path;
+    const char* message;
+    const char* reply;  // after "qrx [", with the browser's id
+  };
+  const Case cases[] = {
+      {"ui.broken.x", "on the path",
+       "INT 2, INT 0, STRING \"Object 'broken' is not valid in path "
+       "'ui.broken.x'.\""},
+      {"ui.fail", "in the function",
+       "INT 2, INT 1, STRING \"Function execution failed in path "
+       "'ui.fail'.\""},
+      {"ui.returnsBad", "in the result", "INT 1, INT 2, LIST [INT 1, NULL]"},
+  };
+  int32_t pageId = 0;
+  for (const Case& step : cases) {
+    SCOPED_TRACE(step.path);
+    const size_t before = Sent().size();
+    ASSERT_TRUE(Peer().CallPage(frame, step.path));
+    const std::vector<std::string> sent = Sent();
+    ASSERT_EQ(sent.size(), before + 2);
+    EXPECT_EQ(sent[before], "qrx [INT 0, INT " + std::to_string(pageId++) +
+                                ", STRING \"seen\", LIST [STRING \"Uncaught "
+                                "Error: " +
+                                step.message + "\"]]");
+    EXPECT_EQ(sent[before + 1], std::string("qrx [") + step.reply + "]");
+  }
+}
+
 // A value whose reading runs page code that calls squirrel.call: the inner
 // call is sent first and takes the first id; the outer one takes the next,
 // with what failed to read as NULL (a whole object, an array's element).
