@@ -1,6 +1,7 @@
 // The few Blink globals page scripts under test use: window/self, document
-// (title, createElement with focus/blur), console, setTimeout/clearTimeout
-// and queueMicrotask. A bare V8 context has none of them.
+// (title, createElement with focus/blur), console, setTimeout/clearTimeout,
+// queueMicrotask, and the window's error and unhandledrejection events. A
+// bare V8 context has none of them.
 
 #include "v8_page.h"
 
