@@ -1,15 +1,17 @@
 // Page code that runs inside the bridge's own CEF calls: the page's error
 // listeners, which CEF's verbose TryCatch lets Blink run synchronously when a
-// browser Call's function throws or a getter throws in the middle of an
-// outgoing conversion, and a Date's valueOf, which CEF runs when it wraps the
-// Date. A page can start a new call from there; every call must keep its own
-// id and get its own reply.
+// browser Call's function throws, a getter throws in the middle of an
+// outgoing conversion or a page setter throws while a Result is built, and a
+// Date's valueOf, which CEF runs when it wraps the Date. A page can start a
+// new call from there; every call must keep its own id and get its own
+// reply.
 
 #include <string>
 #include <vector>
 
 #include "bridge/bridge_message.h"
 #include "cefsim/peer.h"
+#include "convert/keyed_collection.h"
 #include "gtest/gtest.h"
 #include "page_fixture.h"
 
@@ -195,6 +197,76 @@ TEST_F(ReentrantTest, AnErrorInsideTheErrorListenerIsNotDispatchedAgain) {
             (std::vector<std::string>{
                 "qrx [INT 0, INT 0, STRING \"fromListener\", LIST [NULL]]",
                 "qrx [INT 0, INT 1, STRING \"outer\", LIST [NULL]]"}));
+}
+
+// The incoming side: the program builds a Result's value with CEF calls
+// that can meet page setters and page replacements of Map.prototype.set.
+// Their errors run onerror inside the reply's handling; the Call it starts
+// goes out under a new id and is answered on its own.
+TEST_F(ReentrantTest, ACallStartedWhileAResultIsConverted) {
+  CefRefPtr<CefListValue> keys = CefListValue::Create();
+  keys->SetString(0, "k");
+  keys->SetString(1, "j");
+  CefRefPtr<CefListValue> values = CefListValue::Create();
+  values->SetInt(0, 1);
+  values->SetInt(1, 2);
+  CefRefPtr<CefDictionaryValue> map = CefDictionaryValue::Create();
+  map->SetList(kKeyedCollectionKeys, keys);
+  map->SetList(kKeyedCollectionValues, values);
+  CefRefPtr<CefDictionaryValue> object = map->Copy(false);
+  object->SetBool(kKeyedCollectionIsObject, true);
+
+  struct Case {
+    const char* name;
+    const char* patch;
+    CefRefPtr<CefDictionaryValue> result;
+    int failedWrites;   // each one an error event, so a new call
+    const char* outer;  // what the outer call's promise got
+  };
+  const Case cases[] = {
+      {"a setter on Object.prototype throws",
+       "Object.defineProperty(Object.prototype, 'k', {set() { throw new "
+       "Error('setter'); }});",
+       object, 1, "outer j"},
+      {"Map.prototype.set throws",
+       "Map.prototype.set = () => { throw new Error('set'); };", map, 2,
+       "outer a Map"},
+  };
+  for (const Case& incoming : cases) {
+    SCOPED_TRACE(incoming.name);
+    harness.reset();
+    harness = std::make_unique<cefsim::RendererHarness>(application);
+    frame = harness->OpenBrowser().frameIds.front();
+    const int32_t outerId = nextCallId;
+    Run(std::string(R"JS(
+      globalThis.outcomes = [];
+      const RealMap = Map;
+      window.onerror = () => {
+        squirrel.call('inner').then(v => outcomes.push('inner ' + v));
+      };
+      squirrel.call('outer').then(v => outcomes.push('outer ' +
+          (v instanceof RealMap ? 'a Map' : Object.keys(v).join())));
+    )JS") +
+        incoming.patch);
+    CefRefPtr<CefValue> value = CefValue::Create();
+    value->SetDictionary(incoming.result->Copy(false));
+    EXPECT_TRUE(Peer().Reply(frame, outerId, cefsim::PeerReply::Result(value)));
+
+    std::vector<std::string> expected = {"qrx [INT 0, INT " +
+                                         std::to_string(outerId) +
+                                         ", STRING \"outer\", LIST []]"};
+    std::string outcomes = incoming.outer;
+    for (int i = 1; i <= incoming.failedWrites; ++i) {
+      expected.push_back("qrx [INT 0, INT " + std::to_string(outerId + i) +
+                         ", STRING \"inner\", LIST []]");
+      outcomes += "|inner I";
+    }
+    EXPECT_EQ(Sent(), expected);
+    for (int i = incoming.failedWrites; i >= 1; --i) {
+      EXPECT_TRUE(Reply(outerId + i, "I"));
+    }
+    EXPECT_EQ(Outcomes(), outcomes);
+  }
 }
 
 }  // namespace
