@@ -9,7 +9,8 @@
  * BigInts, boxed primitives, instances of classes (including subclasses of
  * Map), objects without a prototype, NaN and ±Infinity, empty ArrayBuffers
  * and arrays longer than 4,194,304 elements. A value whose reading throws
- * (a throwing getter, a Proxy) is sent as `null` where the read failed.
+ * (a throwing getter, a Proxy) is sent as `null` where the read failed;
+ * the error still reaches `window.onerror` at once.
  * An array, Map or object met again inside itself (a cycle) is `null` where
  * it recurs. Nesting deeper than 96 levels (a Map or plain object counts
  * twice) is cut off with `null`; so is whatever lies past 96 MiB of content
