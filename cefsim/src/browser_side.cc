@@ -405,11 +405,11 @@ int BrowserSide::Pump() {
   while (!queue.empty()) {
     Queued entry = std::move(queue.front());
     queue.pop_front();
-    ++handled;
     if (terminated) {
       continue;
     }
     if (entry.toRenderer) {
+      ++handled;
       if (!process.DeliverMessage(entry.frameId, entry.wire) &&
           !process.Frame(entry.frameId)) {
         AddLog("dropped a message to frame " + entry.frameId +
@@ -427,10 +427,15 @@ int BrowserSide::Pump() {
     }
     // Nothing is called when the frame lost its browser or the browser has
     // no client.
-    if (!frame || !owner->client) {
-      AddLog("dropped a message from frame " + entry.frameId);
+    if (!frame) {
+      AddLog("dropped a message from frame " + entry.frameId +
+             ", which the browser side does not have (detached)");
       continue;
     }
+    if (!owner->client) {
+      continue;
+    }
+    ++handled;
     CefRefPtr<CefClient> browserClient = owner->client;
     CefRefPtr<BrowserSideBrowser> keepBrowser = owner;
     // The return value is ignored, as CEF ignores it.
