@@ -409,3 +409,57 @@ TEST_F(PeerLibraryTest, StrayRepliesSettleNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+class ForwardingClient : public CefClient {
+ public:
+  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
+                                CefRefPtr<CefFrame> frame,
+                                CefProcessId source,
+                                CefRefPtr<CefProcessMessage> message) override {
+    return target &&
+           target->OnProcessMessageReceived(browser, frame, source, message);
+  }
+  cef_launcher_peer::Peer* target = nullptr;
+
+ private:
+  IMPLEMENT_REFCOUNTING(ForwardingClient);
+};
+
+TEST(PeerLifetimeTest, RepliesOutliveThePeerAndCallsInFlightAreRefused) {
+  nextCallId = 0;
+  CefRefPtr<CefLauncherApplication> application = new CefLauncherApplication();
+  auto harness = std::make_unique<cefsim::RendererHarness>(application);
+  CefRefPtr<ForwardingClient> client = new ForwardingClient();
+  harness->SetClient(client);
+  const std::string frameId = harness->OpenBrowser().frameIds[0];
+  auto peer = std::make_unique<cef_launcher_peer::Peer>();
+  client->target = peer.get();
+  std::optional<Reply> kept;
+  peer->Handle("keep", [&](const PageCall&, Reply reply) {
+    kept.emplace(std::move(reply));
+  });
+  harness->RunScript(frameId, std::string(kRecordSettlements) +
+                                  "track('keep', squirrel.call('keep'));"
+                                  "window.v = 1;");
+  harness->RunUntilIdle();
+  ASSERT_TRUE(kept && kept->pending());
+  Settled inFlight;
+  peer->CallPage(harness->HostFrame(frameId), "v", nullptr,
+                 inFlight.Callback());
+  client->target = nullptr;
+  peer.reset();
+  EXPECT_EQ(inFlight.Text(), "Refused peer destroyed");
+  EXPECT_EQ(kept->Result(Int(5)), SendStatus::kSent);
+  harness->RunUntilIdle();
+  cefsim::ScriptOutcome settled =
+      harness->RunScript(frameId, "JSON.stringify(settled)");
+  ASSERT_TRUE(settled.ok);
+  EXPECT_EQ(settled.value->GetStringValue().ToString(), "[\"keep ok 5\"]");
+  kept.reset();
+  harness.reset();
+  nextCallId = 0;
+}
+
+}  // namespace
