@@ -212,6 +212,22 @@ TEST_F(BrowserSideTest, ACrashedRendererKeepsItsFramesValidButDeaf) {
   EXPECT_EQ(client->events.size(), 2u);
 }
 
+// The browser side sends through the same channel as the renderer, with its
+// checks: what the channel would refuse stops the run.
+TEST_F(BrowserSideTest, AMessageTheChannelRefusesStopsLoudly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string frame = harness->OpenBrowser().frameIds[0];
+  CefRefPtr<CefProcessMessage> deep = CefProcessMessage::Create("qrx");
+  CefRefPtr<CefListValue> list = deep->GetArgumentList();
+  for (int i = 0; i < 250; ++i) {
+    list->SetList(0, CefListValue::Create());
+    list = list->GetList(0);
+  }
+  EXPECT_DEATH(
+      harness->HostFrame(frame)->SendProcessMessage(PID_RENDERER, deep),
+      "cefsim");
+}
+
 class Counter : public CefTask {
  public:
   Counter(Texts& log, std::string name) : out(log), label(std::move(name)) {}
