@@ -9,8 +9,8 @@ constexpr char kNewMapScriptUrl[] = "CEF_MODULE";
 
 class IncomingConversion {
  public:
-  explicit IncomingConversion(const CefRefPtr<CefV8Context>& context)
-      : context(context) {}
+  explicit IncomingConversion(const CefRefPtr<CefV8Context>& v8Context)
+      : context(v8Context) {}
 
   // `depth` is the number of lists and dictionaries around the value.
   CefRefPtr<CefV8Value> Convert(const CefRefPtr<CefValue>& value, int depth) {
