@@ -3,6 +3,7 @@
 // something behaves as before.
 
 #include <string>
+#include <vector>
 
 #include "cefsim/v8_heap.h"
 #include "page_fixture.h"
@@ -92,6 +93,30 @@ TEST_F(PendingCallsTest, ReleasedCallsGoAtTheNextCallOrContextCreation) {
     EXPECT_TRUE(Reply(frame, liveId, 7));
     EXPECT_EQ(Describe("got"), "number 7");
   }
+}
+
+// What the docs promise page authors about ids and replies.
+TEST_F(PendingCallsTest, ACallMadeWhileArgumentsAreReadTakesItsIdFirst) {
+  Run("squirrel.call('outer', {get x() { squirrel.call('inner'); return 1; "
+      "}})");
+  const std::vector<std::string> sent = harness->SentMessageTexts(frame);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_THAT(sent[0], testing::StartsWith(
+                           "qrx [INT 0, INT 0, STRING \"inner\", LIST []]"));
+  EXPECT_THAT(sent[1],
+              testing::StartsWith("qrx [INT 0, INT 1, STRING \"outer\""));
+}
+
+TEST_F(PendingCallsTest, AReplyOnAnotherFrameSettlesALivePagesCall) {
+  const std::string child =
+      harness->AddFrame(frame, cefsim::FrameSpec{"child"});
+  InstallDescribe(child);
+  RunIn(child,
+        "globalThis.got = 'pending';"
+        "squirrel.call('f').then(v => { globalThis.got = v; });");
+  EXPECT_TRUE(Reply(frame, 0, 5));
+  EXPECT_EQ(RunIn(child, "describe(got)")->GetStringValue().ToString(),
+            "number 5");
 }
 
 }  // namespace
