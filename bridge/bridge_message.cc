@@ -52,17 +52,17 @@ std::optional<BridgeMessage> Decode(
 
 }  // namespace
 
-CallMessage::CallMessage(std::string callFunction,
-                         CefRefPtr<CefListValue> callArguments)
-    : CallMessage(std::move(callFunction),
-                  std::move(callArguments),
+CallMessage::CallMessage(std::string functionName,
+                         CefRefPtr<CefListValue> argumentList)
+    : CallMessage(std::move(functionName),
+                  std::move(argumentList),
                   TakeNextCallId()) {}
 
-CallMessage::CallMessage(std::string callFunction,
-                         CefRefPtr<CefListValue> callArguments,
+CallMessage::CallMessage(std::string functionName,
+                         CefRefPtr<CefListValue> argumentList,
                          int32_t callId)
-    : function(std::move(callFunction)),
-      arguments(std::move(callArguments)),
+    : function(std::move(functionName)),
+      arguments(std::move(argumentList)),
       id(callId) {}
 
 CefRefPtr<CefProcessMessage> CallMessage::ToProcessMessage() const {
@@ -120,8 +120,8 @@ CefRefPtr<CefProcessMessage> ErrorMessage::ToProcessMessage() const {
 }
 
 std::optional<ErrorMessage> ErrorMessage::FromProcessMessage(
-    const CefRefPtr<CefProcessMessage>& message) {
-  CefRefPtr<CefListValue> list = ArgumentsOfSize(message, kErrorSize);
+    const CefRefPtr<CefProcessMessage>& processMessage) {
+  CefRefPtr<CefListValue> list = ArgumentsOfSize(processMessage, kErrorSize);
   if (!list || list->GetType(1) != VTYPE_INT ||
       list->GetType(2) != VTYPE_STRING) {
     return std::nullopt;

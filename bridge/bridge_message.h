@@ -40,11 +40,11 @@ int32_t TakeNextCallId();
 
 struct CallMessage {
   // A Call to send: takes its id from nextCallId.
-  CallMessage(std::string function, CefRefPtr<CefListValue> arguments);
+  CallMessage(std::string functionName, CefRefPtr<CefListValue> argumentList);
   // A Call as decoded, or with an id chosen by the caller.
-  CallMessage(std::string function,
-              CefRefPtr<CefListValue> arguments,
-              int32_t id);
+  CallMessage(std::string functionName,
+              CefRefPtr<CefListValue> argumentList,
+              int32_t callId);
 
   CefRefPtr<CefProcessMessage> ToProcessMessage() const;
   static std::optional<CallMessage> FromProcessMessage(
@@ -67,7 +67,7 @@ struct ResultMessage {
 struct ErrorMessage {
   CefRefPtr<CefProcessMessage> ToProcessMessage() const;
   static std::optional<ErrorMessage> FromProcessMessage(
-      const CefRefPtr<CefProcessMessage>& message);
+      const CefRefPtr<CefProcessMessage>& processMessage);
 
   int32_t id;
   CefString message;

@@ -115,12 +115,15 @@ bool V8Handler::Execute(const CefString& name,
               settled->RejectPromise(text.empty() ? CefString(kUnknownErrorText)
                                                   : text);
             });
-      });
+      },
+      promise);
 }
 
 bool V8Handler::SendCall(const CallMessage& message,
                          ResultCallback&& onResult,
-                         ErrorCallback&& onError) {
+                         ErrorCallback&& onError,
+                         const CefRefPtr<CefV8Value>& promise) {
+  SweepReleasedCalls();
   CefRefPtr<CefV8Context> context = CefV8Context::GetCurrentContext();
   if (!context) {
     return false;
@@ -132,8 +135,12 @@ bool V8Handler::SendCall(const CallMessage& message,
     return false;
   }
   // try_emplace keeps an entry already registered under the id.
-  resultCallbacks.try_emplace(message.id, std::move(onResult));
+  const bool registered =
+      resultCallbacks.try_emplace(message.id, std::move(onResult)).second;
   errorCallbacks.try_emplace(message.id, std::move(onError));
+  if (registered && promise) {
+    callPromises.try_emplace(message.id, promise);
+  }
   frame->SendProcessMessage(PID_BROWSER, message.ToProcessMessage());
   return true;
 }
@@ -157,6 +164,24 @@ std::optional<ErrorCallback> V8Handler::FindErrorCallback(int32_t id) const {
 void V8Handler::RemovePendingCall(int32_t id) {
   resultCallbacks.erase(id);
   errorCallbacks.erase(id);
+  callPromises.erase(id);
+}
+
+void V8Handler::SweepReleasedCalls() {
+  if (!sweepDue) {
+    return;
+  }
+  sweepDue = false;
+  for (auto it = callPromises.begin(); it != callPromises.end();) {
+    // A promise is invalid from the moment its context is released.
+    if (it->second->IsValid()) {
+      ++it;
+      continue;
+    }
+    resultCallbacks.erase(it->first);
+    errorCallbacks.erase(it->first);
+    it = callPromises.erase(it);
+  }
 }
 
 void InstallScriptObject(const CefRefPtr<CefV8Context>& context,

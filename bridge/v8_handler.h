@@ -32,10 +32,19 @@ class V8Handler : public CefV8Handler {
                CefString& exception) override;
 
   // Registers the call under its id, then sends it through the current
-  // context's frame. False when nothing could be sent.
+  // context's frame. False when nothing could be sent. A call given the
+  // `promise` it settles ends with that promise's context (see
+  // OnContextReleased); one without lasts until its reply.
   bool SendCall(const CallMessage& message,
                 ResultCallback&& onResult,
-                ErrorCallback&& onError);
+                ErrorCallback&& onError,
+                const CefRefPtr<CefV8Value>& promise = nullptr);
+
+  // A script context went away. Its calls' promises turn invalid only after
+  // the hook returns, so they are removed later: by the next SendCall or
+  // OnContextCreated, whichever comes first.
+  void OnContextReleased() { sweepDue = true; }
+  void OnContextCreated() { SweepReleasedCalls(); }
 
   // Copies, so that a callback may start new calls while it runs.
   std::optional<ResultCallback> FindResultCallback(int32_t id) const;
@@ -43,8 +52,15 @@ class V8Handler : public CefV8Handler {
   void RemovePendingCall(int32_t id);
 
  private:
+  // Removes the calls whose promise's context has been released, once per
+  // release: a held promise keeps its whole dead page alive.
+  void SweepReleasedCalls();
+
   std::unordered_map<int32_t, ResultCallback> resultCallbacks;
   std::unordered_map<int32_t, ErrorCallback> errorCallbacks;
+  // The promise of each call that ends with its context.
+  std::unordered_map<int32_t, CefRefPtr<CefV8Value>> callPromises;
+  bool sweepDue = false;
 
   IMPLEMENT_REFCOUNTING(V8Handler);
 };

@@ -1,5 +1,10 @@
 #include "convert/cef_to_v8.h"
 
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "convert/keyed_collection.h"
 
 namespace {
@@ -9,8 +14,8 @@ constexpr char kNewMapScriptUrl[] = "CEF_MODULE";
 
 class IncomingConversion {
  public:
-  explicit IncomingConversion(const CefRefPtr<CefV8Context>& context)
-      : context(context) {}
+  explicit IncomingConversion(const CefRefPtr<CefV8Context>& v8Context)
+      : context(v8Context) {}
 
   // `depth` is the number of lists and dictionaries around the value.
   CefRefPtr<CefV8Value> Convert(const CefRefPtr<CefValue>& value, int depth) {
@@ -31,14 +36,16 @@ class IncomingConversion {
         return CefV8Value::CreateString(value->GetString());
       case VTYPE_BINARY:
         return ConvertBinary(value->GetBinary());
+      // Past the nesting bound a container arrives as null, never as a hole:
+      // the page is promised that nothing arrives as undefined.
       case VTYPE_LIST:
         if (depth >= kMaxValueNesting) {
-          return nullptr;
+          return CefV8Value::CreateNull();
         }
         return ConvertList(value->GetList(), depth);
       case VTYPE_DICTIONARY:
         if (depth + 1 >= kMaxValueNesting) {
-          return nullptr;
+          return CefV8Value::CreateNull();
         }
         return ConvertDictionary(value->GetDictionary(), depth);
       default:
@@ -82,41 +89,54 @@ class IncomingConversion {
     if (!dictionary) {
       return nullptr;
     }
-    if (dictionary->GetBool(kKeyedCollectionIsObject)) {
+    if (dictionary->GetBool(KeyedCollection::kIsObject)) {
       return ConvertPlainObject(dictionary, depth);
     }
     return ConvertMap(dictionary, depth);
   }
 
-  // Calls `insert(key, value)` for every complete entry of the collection.
-  // Malformed input stays safe: a missing list yields no entries, and an
-  // entry whose value is missing or whose key or value converts to nothing
-  // is skipped.
+  // Calls `insert(key, value)` with the message values of every entry that
+  // has both. Malformed input stays safe: a missing list yields no entries,
+  // and keys past the end of the values are dropped.
   template <typename Insert>
-  void ForEachEntry(const CefRefPtr<CefDictionaryValue>& dictionary,
-                    int depth,
-                    Insert&& insert) {
-    CefRefPtr<CefListValue> keys = dictionary->GetList(kKeyedCollectionKeys);
+  static void ForEachEntry(const CefRefPtr<CefDictionaryValue>& dictionary,
+                           Insert&& insert) {
+    CefRefPtr<CefListValue> keys = dictionary->GetList(KeyedCollection::kKeys);
     CefRefPtr<CefListValue> values =
-        dictionary->GetList(kKeyedCollectionValues);
+        dictionary->GetList(KeyedCollection::kValues);
     if (!keys || !values) {
       return;
     }
-    // Entries live two levels down: in the lists of this dictionary.
-    const int entryDepth = depth + 2;
-    for (size_t i = 0; i < keys->GetSize(); ++i) {
-      if (i >= values->GetSize()) {
-        return;
+    for (size_t i = 0; i < keys->GetSize() && i < values->GetSize(); ++i) {
+      insert(keys->GetValue(i), values->GetValue(i));
+    }
+  }
+
+  // JavaScript's own property name for `key`, as `object[key]` would give:
+  // a string as it is, a whole number by its decimal text. Other keys name
+  // no property.
+  static std::optional<CefString> PropertyName(const CefRefPtr<CefValue>& key) {
+    if (!key) {
+      return std::nullopt;
+    }
+    switch (key->GetType()) {
+      case VTYPE_STRING:
+        return key->GetString();
+      case VTYPE_INT:
+        return CefString(std::to_string(key->GetInt()));
+      case VTYPE_DOUBLE: {
+        const double number = key->GetDouble();
+        // Past 2^53 a double no longer tells neighbouring integers apart.
+        constexpr double kMaxSafeInteger = 9007199254740991.0;
+        if (!(std::abs(number) <= kMaxSafeInteger) ||
+            number != std::trunc(number)) {
+          return std::nullopt;
+        }
+        // -0 names property "0", as in JavaScript.
+        return CefString(std::to_string(static_cast<int64_t>(number)));
       }
-      CefRefPtr<CefV8Value> key = Convert(keys->GetValue(i), entryDepth);
-      if (!key) {
-        continue;
-      }
-      CefRefPtr<CefV8Value> value = Convert(values->GetValue(i), entryDepth);
-      if (!value) {
-        continue;
-      }
-      insert(key, value);
+      default:
+        return std::nullopt;
     }
   }
 
@@ -127,12 +147,19 @@ class IncomingConversion {
     if (!object) {
       return nullptr;
     }
-    ForEachEntry(dictionary, depth,
-                 [&object](const CefRefPtr<CefV8Value>& key,
-                           const CefRefPtr<CefV8Value>& value) {
-                   object->SetValue(key->GetStringValue(), value,
-                                    V8_PROPERTY_ATTRIBUTE_NONE);
-                 });
+    // Entries live two levels down: in the lists of this dictionary.
+    const int entryDepth = depth + 2;
+    ForEachEntry(dictionary, [this, &object, entryDepth](
+                                 const CefRefPtr<CefValue>& key,
+                                 const CefRefPtr<CefValue>& value) {
+      std::optional<CefString> name = PropertyName(key);
+      if (!name) {
+        return;
+      }
+      if (CefRefPtr<CefV8Value> converted = Convert(value, entryDepth)) {
+        object->SetValue(*name, converted, V8_PROPERTY_ATTRIBUTE_NONE);
+      }
+    });
     return object;
   }
 
@@ -152,11 +179,19 @@ class IncomingConversion {
     if (!set) {
       return map;
     }
-    ForEachEntry(dictionary, depth,
-                 [&map, &set](const CefRefPtr<CefV8Value>& key,
-                              const CefRefPtr<CefV8Value>& value) {
-                   set->ExecuteFunction(map, {key, value});
-                 });
+    const int entryDepth = depth + 2;
+    ForEachEntry(dictionary, [this, &map, &set, entryDepth](
+                                 const CefRefPtr<CefValue>& key,
+                                 const CefRefPtr<CefValue>& value) {
+      // An entry whose key or value converts to nothing is skipped.
+      CefRefPtr<CefV8Value> mapKey = Convert(key, entryDepth);
+      if (!mapKey) {
+        return;
+      }
+      if (CefRefPtr<CefV8Value> mapValue = Convert(value, entryDepth)) {
+        set->ExecuteFunction(map, {mapKey, mapValue});
+      }
+    });
     return map;
   }
 

@@ -1,14 +1,20 @@
 #pragma once
 
-// The dictionary form in which Maps and plain objects cross the bridge:
-// parallel lists "keys" and "values", and an optional "isObject" that only
-// the browser writes (true: build a plain object, otherwise a Map).
-
 #include <cstddef>
 
-inline constexpr char kKeyedCollectionKeys[] = "keys";
-inline constexpr char kKeyedCollectionValues[] = "values";
-inline constexpr char kKeyedCollectionIsObject[] = "isObject";
+// The keyed collection: the dictionary form in which Maps and plain objects
+// cross the bridge. Parallel lists "keys" and "values", and an optional
+// "isObject" that only the browser writes (true: build a plain object,
+// otherwise a Map).
+struct KeyedCollection {
+  static constexpr char kKeys[] = "keys";
+  static constexpr char kValues[] = "values";
+  static constexpr char kIsObject[] = "isObject";
+};
+// Earlier names of the same three keys.
+inline constexpr auto& kKeyedCollectionKeys = KeyedCollection::kKeys;
+inline constexpr auto& kKeyedCollectionValues = KeyedCollection::kValues;
+inline constexpr auto& kKeyedCollectionIsObject = KeyedCollection::kIsObject;
 
 // Deepest nesting of lists and dictionaries either conversion builds. A Map
 // or plain object takes two levels: its dictionary and its lists. Chromium's

@@ -25,8 +25,8 @@ size_t Utf8Bytes(const CefString& text) {
 // Walks one value tree; `remaining` is what is left of its size budget.
 class OutgoingConversion {
  public:
-  OutgoingConversion(const CefRefPtr<CefV8Context>& context, size_t budget)
-      : context(context), remaining(budget) {}
+  OutgoingConversion(const CefRefPtr<CefV8Context>& v8Context, size_t budget)
+      : context(v8Context), remaining(budget) {}
 
   // `depth` is the number of lists and dictionaries around the value;
   // `prepaid` when its list entry was paid for with the list.

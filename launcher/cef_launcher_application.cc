@@ -21,7 +21,17 @@ void CefLauncherApplication::OnContextCreated(CefRefPtr<CefBrowser> /*browser*/,
   if (!v8Handler) {
     v8Handler = new V8Handler();
   }
+  v8Handler->OnContextCreated();
   InstallScriptObject(context, v8Handler);
+}
+
+void CefLauncherApplication::OnContextReleased(
+    CefRefPtr<CefBrowser> /*browser*/,
+    CefRefPtr<CefFrame> /*frame*/,
+    CefRefPtr<CefV8Context> /*context*/) {
+  if (v8Handler) {
+    v8Handler->OnContextReleased();
+  }
 }
 
 void CefLauncherApplication::OnFocusedNodeChanged(

@@ -26,11 +26,11 @@ class CefLauncherApplication : public CefApplication,
   void OnContextCreated(CefRefPtr<CefBrowser> browser,
                         CefRefPtr<CefFrame> frame,
                         CefRefPtr<CefV8Context> context) override;
-  // Pending calls of a released context stay registered: a late reply
-  // still finds and removes them.
-  void OnContextReleased(CefRefPtr<CefBrowser> /*browser*/,
-                         CefRefPtr<CefFrame> /*frame*/,
-                         CefRefPtr<CefV8Context> /*context*/) override {}
+  // Pending calls of a released context go at the next call or context
+  // creation (V8Handler::OnContextReleased).
+  void OnContextReleased(CefRefPtr<CefBrowser> browser,
+                         CefRefPtr<CefFrame> frame,
+                         CefRefPtr<CefV8Context> context) override;
   void OnFocusedNodeChanged(CefRefPtr<CefBrowser> browser,
                             CefRefPtr<CefFrame> frame,
                             CefRefPtr<CefDOMNode> node) override;

@@ -22,6 +22,11 @@ int RunSubprocess(const CefMainArgs& args) {
 #if !defined(_WIN64)
 namespace {
 
+// Whether RunOnPreferredStack ran, and what CefExecuteProcess returned
+// there.
+bool ranOnPreferredStack = false;
+int preferredStackExitCode = 0;
+
 // CEF's x86 executable settings reserve only 0.5 MiB of stack, and its main
 // thread needs at least 1.5 MiB: CEF runs this on a 4 MiB fiber. CEF calls
 // it, so nothing may throw out of it.
@@ -29,7 +34,9 @@ int APIENTRY RunOnPreferredStack(HINSTANCE hInstance,
                                  HINSTANCE /*hPrevInstance*/,
                                  LPWSTR /*lpCmdLine*/,
                                  int /*nCmdShow*/) noexcept {
-  return RunSubprocess(CefMainArgs(hInstance));
+  ranOnPreferredStack = true;
+  preferredStackExitCode = RunSubprocess(CefMainArgs(hInstance));
+  return preferredStackExitCode;
 }
 
 }  // namespace
@@ -40,11 +47,14 @@ int APIENTRY WinMain(HINSTANCE hInstance,
                      LPSTR /*lpCmdLine*/,
                      int nCmdShow) {
 #if !defined(_WIN64)
-  // -1: no fiber could be made, so run on the thread's own stack instead.
-  const int fiberExitCode = CefRunWinMainWithPreferredStackSize(
-      RunOnPreferredStack, hInstance, nullptr, nCmdShow);
-  if (fiberExitCode >= 0) {
-    return fiberExitCode;
+  // Blocks until the function has run on the fiber and returns its result,
+  // or returns -1 without running it when this thread already is a fiber:
+  // then the process goes on below, on the stack it has. The result itself
+  // cannot say which happened, as CEF's own may be -1.
+  CefRunWinMainWithPreferredStackSize(RunOnPreferredStack, hInstance, nullptr,
+                                      nCmdShow);
+  if (ranOnPreferredStack) {
+    return preferredStackExitCode;
   }
 #endif
   return RunSubprocess(CefMainArgs(hInstance));

@@ -88,3 +88,27 @@ else
   [ -f "$libnode_dir/usr/include/node/v8.h" ] ||
     fail "the libnode packages hold no include/node/v8.h"
 fi
+
+# The TypeScript compiler that checks types/squirrel.d.ts
+# (scripts/check-types.sh), from npm into .deps/node, never globally.
+typescript_version=5.9.3
+node_dir="$root/.deps/node"
+tsc_package="$node_dir/node_modules/typescript/package.json"
+if [ -f "$tsc_package" ] &&
+  grep -q "\"version\": \"$typescript_version\"" "$tsc_package"; then
+  say "typescript $typescript_version in .deps/node"
+else
+  if ! command -v npm >/dev/null 2>&1; then
+    say "installing npm"
+    apt_quiet install -y --no-install-recommends npm || {
+      apt_quiet update || fail "apt-get update failed"
+      apt_quiet install -y --no-install-recommends npm ||
+        fail "apt-get install npm failed"
+    }
+  fi
+  say "installing typescript $typescript_version into .deps/node"
+  mkdir -p "$node_dir"
+  npm install --prefix "$node_dir" --no-save --no-package-lock --no-audit \
+    --no-fund --loglevel=error "typescript@$typescript_version" >/dev/null ||
+    fail "npm install typescript@$typescript_version failed"
+fi

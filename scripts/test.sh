@@ -12,6 +12,7 @@ STEPS=(
   "setup|scripts/setup.sh"
   "build|scripts/build.sh"
   "unit tests|ctest --test-dir '$build' --output-on-failure -j $jobs --timeout 600"
+  "page types|scripts/check-types.sh"
   "real windows executable|scripts/test-windows.sh"
   "sanitizers and fuzz smoke|scripts/test-sanitizers.sh"
 )

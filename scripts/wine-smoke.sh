@@ -5,7 +5,8 @@
 # CefExecuteProcess with its instance handle, its application object (which
 # answers through the wrapper's C translation) and no sandbox information,
 # on a stack of at least the 1.5 MiB CEF's main thread needs, and exits with
-# the code CEF returned.
+# the code CEF returned, having called CefExecuteProcess once (even when CEF
+# returns -1).
 #
 # The real executable is 32-bit. Where this machine cannot run wine's 32-bit
 # loader, a 64-bit build of the same sources is run under wine64 instead
@@ -106,6 +107,9 @@ expect_exit "reaches CefExecuteProcess with the application and a big stack" "$w
 if [ "$arch" = i686 ]; then
   expect_exit "without a fiber it runs on the thread's own small stack" "$work/run" STUB_NO_FIBER=1 63
 fi
+# CEF's -1 (no process type) is the exit code, from one call: a second call
+# of the stand-in would exit 65. Exit code -1 is status 255.
+expect_exit "CEF's -1 is returned from a single CefExecuteProcess" "$work/run" STUB_EXECUTE_RESULT=-1 255
 expect_exit "does not start without libcef.dll" "$work/no-libcef" "" 53
 echo "wine smoke: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

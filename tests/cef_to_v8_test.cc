@@ -21,6 +21,18 @@ CefRefPtr<CefValue> Str(const std::string& value) {
   return v;
 }
 
+CefRefPtr<CefValue> Dbl(double value) {
+  CefRefPtr<CefValue> v = CefValue::Create();
+  v->SetDouble(value);
+  return v;
+}
+
+CefRefPtr<CefValue> Bool(bool value) {
+  CefRefPtr<CefValue> v = CefValue::Create();
+  v->SetBool(value);
+  return v;
+}
+
 CefRefPtr<CefValue> Null() {
   return CefValue::Create();
 }
@@ -47,8 +59,8 @@ CefRefPtr<CefValue> Keyed(
     std::initializer_list<CefRefPtr<CefValue>> values,
     std::function<void(CefRefPtr<CefDictionaryValue>)> extra = nullptr) {
   CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
-  dictionary->SetList(kKeyedCollectionKeys, ListValue(keys));
-  dictionary->SetList(kKeyedCollectionValues, ListValue(values));
+  dictionary->SetList(KeyedCollection::kKeys, ListValue(keys));
+  dictionary->SetList(KeyedCollection::kValues, ListValue(values));
   if (extra) {
     extra(dictionary);
   }
@@ -58,7 +70,7 @@ CefRefPtr<CefValue> Keyed(
 }
 
 void MarkObject(CefRefPtr<CefDictionaryValue> dictionary) {
-  dictionary->SetBool(kKeyedCollectionIsObject, true);
+  dictionary->SetBool(KeyedCollection::kIsObject, true);
 }
 
 class IncomingTest : public PageTest {
@@ -150,14 +162,14 @@ INSTANTIATE_TEST_SUITE_P(
         IncomingCase{"IsObjectFalseAMap",
                      [] {
                        return Keyed({Str("a")}, {Int(1)}, [](auto d) {
-                         d->SetBool(kKeyedCollectionIsObject, false);
+                         d->SetBool(KeyedCollection::kIsObject, false);
                        });
                      },
                      "Map{\"a\" => number 1}"},
         IncomingCase{"IsObjectNotABoolAMap",
                      [] {
                        return Keyed({Str("a")}, {Int(1)}, [](auto d) {
-                         d->SetInt(kKeyedCollectionIsObject, 1);
+                         d->SetInt(KeyedCollection::kIsObject, 1);
                        });
                      },
                      "Map{\"a\" => number 1}"},
@@ -185,21 +197,21 @@ INSTANTIATE_TEST_SUITE_P(
         IncomingCase{"MissingKeysList",
                      [] {
                        auto v = Keyed({Str("a")}, {Int(1)}, MarkObject);
-                       v->GetDictionary()->Remove(kKeyedCollectionKeys);
+                       v->GetDictionary()->Remove(KeyedCollection::kKeys);
                        return v;
                      },
                      "{}"},
         IncomingCase{"MissingValuesList",
                      [] {
                        auto v = Keyed({Str("a")}, {Int(1)});
-                       v->GetDictionary()->Remove(kKeyedCollectionValues);
+                       v->GetDictionary()->Remove(KeyedCollection::kValues);
                        return v;
                      },
                      "Map{}"},
         IncomingCase{"KeysNotAList",
                      [] {
                        auto v = Keyed({}, {});
-                       v->GetDictionary()->SetInt(kKeyedCollectionKeys, 3);
+                       v->GetDictionary()->SetInt(KeyedCollection::kKeys, 3);
                        return v;
                      },
                      "Map{}"},
@@ -211,6 +223,44 @@ INSTANTIATE_TEST_SUITE_P(
                        });
                      },
                      "{a: number 1}"},
+        // A table indexed by numbers: obj[1] names property "1".
+        IncomingCase{"ObjectIntKeysNameTheirDecimalText",
+                     [] {
+                       return Keyed({Int(1), Int(2)},
+                                    {Str("first"), Str("second")}, MarkObject);
+                     },
+                     "{1: \"first\", 2: \"second\"}"},
+        IncomingCase{"ObjectKeysFollowJavaScriptPropertyNames",
+                     [] {
+                       constexpr double kMaxSafe = 9007199254740991.0;
+                       return Keyed({Str("s"), Int(-7), Dbl(2.0), Dbl(-0.0),
+                                     Dbl(kMaxSafe), Dbl(-kMaxSafe)},
+                                    {Str("s"), Str("int"), Str("two"),
+                                     Str("zero"), Str("max"), Str("min")},
+                                    MarkObject);
+                     },
+                     // Object.keys lists index-like names first, ascending.
+                     "{0: \"zero\", 2: \"two\", s: \"s\", -7: \"int\", "
+                     "9007199254740991: \"max\", -9007199254740991: \"min\"}"},
+        IncomingCase{"ObjectSkipsKeysThatNameNoProperty",
+                     [] {
+                       // (A message holds no NaN or infinity: CEF
+                       // stores them as 0.)
+                       return Keyed(
+                           {Dbl(2.5), Dbl(-1e-300), Dbl(9007199254740992.0),
+                            Null(), Bool(true), List({}), Keyed({}, {}),
+                            Str("kept")},
+                           {Int(1), Int(2), Int(3), Int(4), Int(5), Int(6),
+                            Int(7), Int(8)},
+                           MarkObject);
+                     },
+                     "{kept: number 8}"},
+        IncomingCase{"ObjectNumberAndTextOfOneNameKeepTheLater",
+                     [] {
+                       return Keyed({Int(1), Str("1")}, {Str("i"), Str("s")},
+                                    MarkObject);
+                     },
+                     "{1: \"s\"}"},
         IncomingCase{"NestedDepthFirst",
                      [] {
                        return List({Keyed(
@@ -289,19 +339,45 @@ TEST_F(IncomingTest, MapsAreFilledThroughTheirSetFunction) {
   EXPECT_EQ(Describe("setCalls"), "[[number 1, \"x\"], [\"b\", null]]");
 }
 
-TEST_F(IncomingTest, DeepListIsCutAtTheBound) {
-  CefRefPtr<CefValue> value = Int(1);
-  for (int level = 0; level < 200; ++level) {
-    value = List({value});
+// What the bound cuts arrives as null, never as a hole: elements, Map
+// values and object properties alike.
+TEST_F(IncomingTest, ValuesPastTheBoundArriveAsNull) {
+  struct Case {
+    const char* name;
+    std::function<CefRefPtr<CefValue>(CefRefPtr<CefValue>)> wrap;
+    const char* inner;  // the page expression one level further in
+    int containers;     // how many arrive before the cut
+  };
+  const Case cases[] = {
+      {"array elements", [](CefRefPtr<CefValue> v) { return List({v}); },
+       "a[0]", kMaxValueNesting},
+      {"Map values",
+       [](CefRefPtr<CefValue> v) { return Keyed({Str("k")}, {v}); },
+       "a.get('k')", kMaxValueNesting / 2},
+      {"object properties",
+       [](CefRefPtr<CefValue> v) { return Keyed({Str("k")}, {v}, MarkObject); },
+       "a.k", kMaxValueNesting / 2},
+  };
+  for (const Case& testCase : cases) {
+    SCOPED_TRACE(testCase.name);
+    CefRefPtr<CefValue> value = Int(1);
+    for (int level = 0; level < 200; ++level) {
+      value = testCase.wrap(value);
+    }
+    Deliver(value);
+    // Walks in while the next value is a container; ends on the cut.
+    EXPECT_EQ(Describe(std::string(R"JS((() => {
+      let depth = 1, a = received;
+      for (;;) {
+        const next = )JS") +
+                       testCase.inner + R"JS(;
+        if (next === null || typeof next !== 'object') return [depth, next];
+        depth++;
+        a = next;
+      }
+    })())JS"),
+              "[number " + std::to_string(testCase.containers) + ", null]");
   }
-  Deliver(value);
-  // 128 nested arrays; the innermost one lost its element.
-  EXPECT_EQ(Describe(R"JS((() => {
-    let depth = 0, a = received;
-    while (Array.isArray(a)) { depth++; a = a[0]; }
-    return depth;
-  })())JS"),
-            "number " + std::to_string(kMaxValueNesting));
 }
 
 // Outgoing conversions never write "isObject", so a page object sent to the

@@ -224,12 +224,12 @@ TEST_F(ScriptObjectTest, ResultValueIsConvertedForThePage) {
   EXPECT_EQ(Log(), "[true, number 80]");
 }
 
-TEST_F(ScriptObjectTest, ReplyAfterNavigationSettlesNothingButIsConsumed) {
+TEST_F(ScriptObjectTest, ReplyAfterNavigationFindsNothing) {
   Run("squirrel.call('f')");
   harness->Navigate(frame, "https://page.test/next");
   InstallDescribe(frame);
   Run("globalThis.log = [];");
-  EXPECT_TRUE(ReplyResult(0, IntValue(1)));
+  EXPECT_FALSE(ReplyResult(0, IntValue(1)));
   EXPECT_FALSE(ReplyResult(0, IntValue(1)));
   EXPECT_EQ(Describe("log"), "[]");
   // The new page shares the handler and the id sequence.
@@ -237,10 +237,10 @@ TEST_F(ScriptObjectTest, ReplyAfterNavigationSettlesNothingButIsConsumed) {
   EXPECT_EQ(Sent().back(), "qrx [INT 0, INT 1, STRING \"g\", LIST []]");
 }
 
-TEST_F(ScriptObjectTest, ErrorAfterNavigationIsConsumedToo) {
+TEST_F(ScriptObjectTest, ErrorAfterNavigationFindsNothingToo) {
   Run("squirrel.call('f')");
   harness->Navigate(frame, "https://page.test/next");
-  EXPECT_TRUE(ReplyError(0, "gone"));
+  EXPECT_FALSE(ReplyError(0, "gone"));
   EXPECT_FALSE(ReplyError(0, "gone"));
 }
 

@@ -8,9 +8,12 @@
  * sent as `null`: functions, Dates, Sets, typed arrays, promises, symbols,
  * BigInts, boxed primitives, instances of classes (including subclasses of
  * Map), objects without a prototype, NaN and ±Infinity, empty ArrayBuffers
- * and arrays longer than 4,194,304 elements. A value whose reading throws
- * (a throwing getter, a Proxy) is sent as `null` where the read failed;
- * the error still reaches `window.onerror` at once.
+ * and arrays longer than 4,194,304 elements. An array element whose reading
+ * throws is sent as `null`. A Map or plain object is read whole, through the
+ * page's own `Object.keys`, `Object.values`, `Array.from` and Map iterators
+ * (replacements included): if that throws (a getter, a Proxy), the whole Map
+ * or object is sent as `null`, not just the one entry.
+ * The error still reaches `window.onerror` at once.
  * An array, Map or object met again inside itself (a cycle) is `null` where
  * it recurs. Nesting deeper than 96 levels (a Map or plain object counts
  * twice) is cut off with `null`; so is whatever lies past 96 MiB of content
@@ -33,7 +36,9 @@ type SquirrelValue =
  * A value the game can send back. Plain objects arrive as plain objects only
  * when the game marks them; otherwise keyed collections arrive as Maps (a
  * plain object sent by the page and returned unchanged comes back as a Map).
- * Nothing arrives as undefined.
+ * Nothing arrives as undefined: values nested deeper than 96 levels arrive
+ * as `null`. A plain object's keys are strings (a number key from the game
+ * names the property by its decimal text).
  */
 type SquirrelResult =
   | null
@@ -53,6 +58,9 @@ interface Squirrel {
    * `Error("Function name of call is too long")` when `name` takes more than
    * 96 MiB as UTF-8.
    * Rejects with an `Error` whose message is the game's error text.
+   * The call takes its id once `args` are read, so a call made by a getter
+   * while they are read is sent first. The reply to the id settles the
+   * promise whichever frame it comes on, as long as this page is there.
    */
   call(name: string, ...args: SquirrelValue[]): Promise<SquirrelResult>;
 

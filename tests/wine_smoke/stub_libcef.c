@@ -2,6 +2,7 @@
  * other export of libcef.def is a generated function returning 0
  * (scripts/wine-smoke.sh). Hashes come from the headers, in stub_hashes.h. */
 
+#include <stdlib.h>
 #include <windows.h>
 
 #include "include/capi/cef_app_capi.h"
@@ -15,7 +16,11 @@ enum {
   kExitSandboxInfo = 62,
   kExitSmallStack = 63,
   kExitNoRenderHandler = 64,
+  kExitCalledAgain = 65, /* cef_execute_process ran twice in one process */
 };
+
+/* How many times cef_execute_process ran in this process. */
+static int executeCalls;
 
 /* The least stack that CEF's main thread needs. Without the fiber a 32-bit
  * main thread has 0.5 MiB (1 MiB under wine). */
@@ -90,6 +95,8 @@ int cef_run_winmain_with_preferred_stack_size(void) {
 int cef_execute_process(const cef_main_args_t* args,
                         cef_app_t* application,
                         void* windows_sandbox_info) {
+  if (++executeCalls > 1)
+    return kExitCalledAgain;
   if (!args || args->instance != GetModuleHandleW(NULL))
     return kExitWrongInstance;
   if (!application || application->base.size != sizeof(cef_app_t))
@@ -109,5 +116,12 @@ int cef_execute_process(const cef_main_args_t* args,
     return kExitNoRenderHandler;
   handler->base.release(&handler->base);
   application->base.release(&application->base);
+  /* STUB_EXECUTE_RESULT: what CEF returns instead, e.g. -1 as for a launch
+   * without a process type. */
+  char result[16];
+  DWORD length = GetEnvironmentVariableA("STUB_EXECUTE_RESULT", result,
+                                         sizeof(result));
+  if (length > 0 && length < sizeof(result))
+    return atoi(result);
   return kExitReached;
 }
