@@ -264,8 +264,8 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
       return native.reload();
     },
     focus(target = "element", tagName = "INPUT") {
-      if (!["element", "other", "none"].includes(target)) {
-        misuse('peer.focus(target, tagName): target is "element", "other" or "none"');
+      if (!["element", "none"].includes(target)) {
+        misuse('peer.focus(target, tagName): target is "element" or "none"');
       }
       return native.focus(target, String(tagName));
     },

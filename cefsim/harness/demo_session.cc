@@ -642,10 +642,7 @@ bool DemoSession::Native(const std::string& name,
     retval = QueueWithPromise([this, target, tagName] {
       FocusTarget focus = FocusTarget::kElement;
       std::string where = "an element <" + tagName + ">";
-      if (target == "other") {
-        focus = FocusTarget::kNonElement;
-        where = "a node that is not an element";
-      } else if (target == "none") {
+      if (target == "none") {
         focus = FocusTarget::kNothing;
         where = "nothing";
       }
