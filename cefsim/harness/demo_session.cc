@@ -26,8 +26,10 @@
 #include "cefsim/value_text.h"
 #include "convert/cef_to_v8.h"
 #include "convert/keyed_collection.h"
+#include "convert/message_size.h"
 #include "convert/v8_to_cef.h"
 #include "demo_peer_api.h"
+#include "demo_trace_text.h"
 
 namespace cefsim {
 namespace {
@@ -77,65 +79,23 @@ std::string PlaceLine(const std::string& script,
   return text;
 }
 
-// A marker of peer.double() or peer.object() as V8ValueToCefValue wrote it:
-// a keyed collection with exactly the marker key.
-CefRefPtr<CefValue> MarkedValue(const CefRefPtr<CefDictionaryValue>& dictionary,
-                                const char* marker) {
-  CefRefPtr<CefListValue> keys = dictionary->GetList(kKeyedCollectionKeys);
-  CefRefPtr<CefListValue> values = dictionary->GetList(kKeyedCollectionValues);
-  if (dictionary->GetSize() != 2 || !keys || !values || keys->GetSize() != 1 ||
-      values->GetSize() != 1 || keys->GetType(0) != VTYPE_STRING ||
-      keys->GetString(0).ToString() != marker) {
-    return nullptr;
-  }
-  return values->GetValue(0);
-}
+// The message value behind a value helper's result (peer.double(),
+// peer.object(), peer.list() ...). It lives as V8 user data, which script
+// cannot set or read: no ordinary peer value can pass for a marker.
+class MarkerData : public CefBaseRefCounted {
+ public:
+  explicit MarkerData(CefRefPtr<CefValue> markedValue)
+      : value(std::move(markedValue)) {}
+  MarkerData(const MarkerData&) = delete;
+  MarkerData& operator=(const MarkerData&) = delete;
 
-// A copy of a converted peer value with the markers replaced by what they
-// stand for.
-CefRefPtr<CefValue> Unmarked(const CefRefPtr<CefValue>& value) {
-  CefRefPtr<CefValue> result = CefValue::Create();
-  if (value->GetType() == VTYPE_LIST) {
-    CefRefPtr<CefListValue> in = value->GetList();
-    CefRefPtr<CefListValue> out = CefListValue::Create();
-    for (size_t i = 0; i < in->GetSize(); ++i) {
-      out->SetValue(i, Unmarked(in->GetValue(i)));
-    }
-    result->SetList(out);
-    return result;
-  }
-  if (value->GetType() != VTYPE_DICTIONARY) {
-    return value->Copy();
-  }
-  CefRefPtr<CefDictionaryValue> in = value->GetDictionary();
-  if (CefRefPtr<CefValue> number = MarkedValue(in, kDemoDoubleMarker)) {
-    if (number->GetType() == VTYPE_INT) {
-      result->SetDouble(number->GetInt());
-    } else if (number->GetType() == VTYPE_DOUBLE) {
-      result->SetDouble(number->GetDouble());
-    }
-    return result;
-  }
-  bool isObject = false;
-  if (CefRefPtr<CefValue> fields = MarkedValue(in, kDemoObjectMarker)) {
-    if (fields->GetType() != VTYPE_DICTIONARY) {
-      return result;  // NULL, as the fields converted
-    }
-    in = fields->GetDictionary();
-    isObject = true;
-  }
-  CefRefPtr<CefDictionaryValue> out = CefDictionaryValue::Create();
-  CefDictionaryValue::KeyList keys;
-  in->GetKeys(keys);
-  for (const CefString& key : keys) {
-    out->SetValue(key, Unmarked(in->GetValue(key)));
-  }
-  if (isObject) {
-    out->SetBool(kKeyedCollectionIsObject, true);
-  }
-  result->SetDictionary(out);
-  return result;
-}
+  CefRefPtr<CefValue> Value() const { return value->Copy(); }
+
+ private:
+  CefRefPtr<CefValue> value;
+
+  IMPLEMENT_REFCOUNTING(MarkerData);
+};
 
 // Ends the process when a run takes too long: a page or peer script that
 // never finishes must not hang whoever started the demo.
@@ -182,7 +142,7 @@ class DemoSession;
 // The native functions under the peer API script.
 class PeerNative : public CefV8Handler {
  public:
-  explicit PeerNative(DemoSession* session) : session(session) {}
+  explicit PeerNative(DemoSession* owner) : session(owner) {}
   PeerNative(const PeerNative&) = delete;
   PeerNative& operator=(const PeerNative&) = delete;
 
@@ -202,12 +162,18 @@ class PeerNative : public CefV8Handler {
   IMPLEMENT_REFCOUNTING(PeerNative);
 };
 
+// The peer's name for the main frame.
+constexpr char kMainFrameName[] = "main";
+
 class DemoSession {
  public:
-  DemoSession(CefRefPtr<CefApp> application,
-              const DemoOptions& options,
-              std::ostream& out)
-      : application(std::move(application)), options(options), out(out) {}
+  DemoSession(CefRefPtr<CefApp> app,
+              const DemoOptions& demoOptions,
+              std::ostream& output)
+      : application(std::move(app)),
+        options(demoOptions),
+        out(output),
+        limits(demoOptions.fullTrace ? kFullTrace : TraceLimits{}) {}
   DemoSession(const DemoSession&) = delete;
   DemoSession& operator=(const DemoSession&) = delete;
 
@@ -231,16 +197,32 @@ class DemoSession {
     std::function<CefRefPtr<CefV8Value>()> run;
     CefRefPtr<CefV8Value> promise;
   };
+  // A frame the peer addresses by name. `id` is empty until the action
+  // that opens it has run.
+  struct Frame {
+    std::string name;
+    std::string id;
+    std::string url;
+    size_t consoleShown = 0;
+    std::vector<std::string> console;
+  };
+  struct PendingPageCall {
+    std::string function;
+    std::string frameId;
+  };
   enum class Stop { kNone, kEnded, kPageScriptError, kPeerScriptError };
 
   // Output.
   void Print(const std::string& line);
   void FlushPageConsole();
   void PrintProblem(const std::string& prefix, const ScriptProblem& problem);
+  std::string PageLabel(const std::string& frameId) const;
 
   // Running scripts.
   bool InstallPeerApi();
-  void RunPageScript(const std::string& code, const std::string& file);
+  void RunPageScript(const std::string& code,
+                     const std::string& file,
+                     const std::string& onFrameId);
   void RunPeerScript(const std::string& code, const std::string& file);
   void PeerScriptError(CefRefPtr<CefV8Exception> exception);
   void PeerMisuse(const std::string& text);
@@ -257,14 +239,25 @@ class DemoSession {
   int Finish();
   void Teardown();
 
+  // Frames.
+  Frame* FrameNamed(const std::string& name);
+  const Frame* FrameWithId(const std::string& id) const;
+
   // Browser-side actions.
   void Queue(std::function<CefRefPtr<CefV8Value>()> run,
              CefRefPtr<CefV8Value> promise = nullptr);
   CefRefPtr<CefV8Value> QueueWithPromise(
       std::function<CefRefPtr<CefV8Value>()> run);
-  bool Deliver(CefRefPtr<CefProcessMessage> message);
+  bool Deliver(const std::string& frameName,
+               CefRefPtr<CefProcessMessage> message);
   void NoteReplySent(const CefRefPtr<CefProcessMessage>& message);
+
+  // Values.
   CefRefPtr<CefValue> PeerValue(const CefRefPtr<CefV8Value>& value);
+  CefRefPtr<CefListValue> PeerList(const CefRefPtr<CefV8Value>& array);
+  bool MakeMarker(const Arguments& arguments,
+                  CefRefPtr<CefV8Value>& retval,
+                  std::string& exception);
   CefRefPtr<CefV8Value> ScriptValue(const CefRefPtr<CefValue>& value);
   CefRefPtr<CefV8Value> StringArray(const std::vector<std::string>& texts);
 
@@ -273,28 +266,28 @@ class DemoSession {
   CefRefPtr<CefApp> application;
   DemoOptions options;
   std::ostream& out;
+  const TraceLimits limits;
 
   std::unique_ptr<RendererProcess> process;
   std::unique_ptr<ScriptProblemWatch> watch;
   CefRefPtr<CefV8Context> peerContext;
   CefRefPtr<PeerNative> native;
   CefRefPtr<CefV8Value> dispatcher;
-  std::string frameId;
-  std::string currentUrl;
+  std::vector<Frame> frames;  // the main frame first
   std::string pageSource;
 
   std::deque<Action> actions;
   std::deque<Incoming> inbox;
   // peer.wait(): when on the simulated clock each promise settles.
   std::multimap<int64_t, CefRefPtr<CefV8Value>> waits;
+  // The value helpers' markers, by the user data that brands them.
+  std::map<const CefBaseRefCounted*, CefRefPtr<MarkerData>> markers;
 
   // The record.
-  size_t consoleShown = 0;
-  std::vector<std::string> pageConsole;
   std::vector<std::string> pageErrors;
   std::deque<ScriptProblem> errorPlaces;
   std::vector<ScriptProblem> peerErrors;  // uncaught, not yet reported
-  std::map<int32_t, std::string> unansweredPageCalls;
+  std::map<int32_t, PendingPageCall> unansweredPageCalls;
   std::map<int32_t, std::string> awaitedReplies;
   int32_t nextPeerCallId = 0;
   int checks = 0;
@@ -324,33 +317,48 @@ void DemoSession::Print(const std::string& line) {
   out << line << '\n' << std::flush;
 }
 
+// "page" for the main frame, `page[name]` for the others.
+std::string DemoSession::PageLabel(const std::string& frameId) const {
+  const Frame* frame = FrameWithId(frameId);
+  if (frame && frame->name == kMainFrameName) {
+    return "page";
+  }
+  return "page[" + (frame ? frame->name : frameId) + "]";
+}
+
 // Console lines happened before whatever is printed next; errors get the
 // place V8 reported for them.
 void DemoSession::FlushPageConsole() {
-  if (!process || frameId.empty()) {
+  if (!process || !watch) {
     return;
   }
   for (ScriptProblem& problem : watch->TakeUncaughtErrors(false)) {
     errorPlaces.push_back(std::move(problem));
   }
-  const std::vector<std::string> lines = process->Console(frameId);
-  for (; consoleShown < lines.size(); ++consoleShown) {
-    const std::string& line = lines[consoleShown];
-    pageConsole.push_back(line);
-    out << "page " << line << '\n';
-    static constexpr char kErrorPrefix[] = "error: ";
-    if (line.rfind(kErrorPrefix, 0) != 0 || errorPlaces.empty() ||
-        errorPlaces.front().text != line.substr(sizeof(kErrorPrefix) - 1)) {
+  for (Frame& frame : frames) {
+    if (frame.id.empty()) {
       continue;
     }
-    const ScriptProblem& place = errorPlaces.front();
-    pageErrors.push_back(place.text);
-    const std::string at =
-        PlaceLine(place.script, place.line, Trimmed(place.sourceLine));
-    if (!at.empty()) {
-      out << at << '\n';
+    const std::vector<std::string> lines = process->Console(frame.id);
+    const std::string label = PageLabel(frame.id);
+    for (; frame.consoleShown < lines.size(); ++frame.consoleShown) {
+      const std::string& line = lines[frame.consoleShown];
+      frame.console.push_back(line);
+      out << label << ' ' << line << '\n';
+      static constexpr char kErrorPrefix[] = "error: ";
+      if (line.rfind(kErrorPrefix, 0) != 0 || errorPlaces.empty() ||
+          errorPlaces.front().text != line.substr(sizeof(kErrorPrefix) - 1)) {
+        continue;
+      }
+      const ScriptProblem& place = errorPlaces.front();
+      pageErrors.push_back(place.text);
+      const std::string at =
+          PlaceLine(place.script, place.line, Trimmed(place.sourceLine));
+      if (!at.empty()) {
+        out << at << '\n';
+      }
+      errorPlaces.pop_front();
     }
-    errorPlaces.pop_front();
   }
   out << std::flush;
 }
@@ -370,16 +378,14 @@ bool DemoSession::InstallPeerApi() {
   peerContext->Enter();
   CefRefPtr<CefV8Value> object = CefV8Value::CreateObject(nullptr, nullptr);
   for (const char* function :
-       {"print", "setDispatcher", "send", "call", "reply", "replyError",
-        "navigate", "reload", "focus", "end", "check", "misuse", "valueText",
-        "awaitReply", "wait", "pageConsole", "pageErrors"}) {
+       {"print",      "setDispatcher", "send",        "call",
+        "reply",      "replyError",    "navigate",    "reload",
+        "focus",      "openFrame",     "removeFrame", "end",
+        "check",      "misuse",        "valueText",   "marker",
+        "awaitReply", "wait",          "pageConsole", "pageErrors"}) {
     object->SetValue(function, CefV8Value::CreateFunction(function, native),
                      V8_PROPERTY_ATTRIBUTE_NONE);
   }
-  object->SetValue("doubleKey", CefV8Value::CreateString(kDemoDoubleMarker),
-                   V8_PROPERTY_ATTRIBUTE_NONE);
-  object->SetValue("objectKey", CefV8Value::CreateString(kDemoObjectMarker),
-                   V8_PROPERTY_ATTRIBUTE_NONE);
   CefRefPtr<CefV8Value> install;
   CefRefPtr<CefV8Exception> exception;
   bool installed = peerContext->Eval(kDemoPeerApiSource, kDemoPeerApiUrl, 1,
@@ -401,11 +407,12 @@ bool DemoSession::InstallPeerApi() {
 }
 
 void DemoSession::RunPageScript(const std::string& code,
-                                const std::string& file) {
+                                const std::string& file,
+                                const std::string& onFrameId) {
   if (code.empty()) {
     return;
   }
-  const ScriptOutcome outcome = process->RunScript(frameId, code, file, 1);
+  const ScriptOutcome outcome = process->RunScript(onFrameId, code, file, 1);
   if (outcome.ok) {
     return;
   }
@@ -464,14 +471,108 @@ void DemoSession::PeerMisuse(const std::string& text) {
   stop = Stop::kPeerScriptError;
 }
 
+DemoSession::Frame* DemoSession::FrameNamed(const std::string& name) {
+  for (Frame& frame : frames) {
+    if (frame.name == name) {
+      return &frame;
+    }
+  }
+  return nullptr;
+}
+
+const DemoSession::Frame* DemoSession::FrameWithId(
+    const std::string& id) const {
+  for (const Frame& frame : frames) {
+    if (!id.empty() && frame.id == id) {
+      return &frame;
+    }
+  }
+  return nullptr;
+}
+
+// A marker stands for its message value; anything else is converted by the
+// program's own conversion.
 CefRefPtr<CefValue> DemoSession::PeerValue(const CefRefPtr<CefV8Value>& value) {
+  if (value && value->IsObject()) {
+    auto marker = markers.find(value->GetUserData().get());
+    if (marker != markers.end()) {
+      return marker->second->Value();
+    }
+  }
   std::vector<ScriptProblem> earlier = watch->TakeUncaughtErrors(true);
   peerErrors.insert(peerErrors.end(), earlier.begin(), earlier.end());
   CefRefPtr<CefValue> converted = V8ValueToCefValue(peerContext, value);
   // A getter that throws makes the value NULL; CEF also reports such throws
   // as uncaught, which is no error of the peer script here.
   watch->TakeUncaughtErrors(true);
-  return Unmarked(converted);
+  return converted;
+}
+
+// The peer values of a script array, one by one.
+CefRefPtr<CefListValue> DemoSession::PeerList(
+    const CefRefPtr<CefV8Value>& array) {
+  CefRefPtr<CefListValue> list = CefListValue::Create();
+  for (int i = 0; array && array->IsArray() && i < array->GetArrayLength();
+       ++i) {
+    list->SetValue(static_cast<size_t>(i), PeerValue(array->GetValue(i)));
+  }
+  return list;
+}
+
+// marker(kind, ...): a branded object standing for one message value. The
+// API script has checked the arguments.
+bool DemoSession::MakeMarker(const Arguments& arguments,
+                             CefRefPtr<CefV8Value>& retval,
+                             std::string& exception) {
+  auto argument = [&arguments](size_t index) -> CefRefPtr<CefV8Value> {
+    return index < arguments.size() ? arguments[index]
+                                    : CefV8Value::CreateUndefined();
+  };
+  const std::string kind = argument(0)->IsString()
+                               ? argument(0)->GetStringValue().ToString()
+                               : std::string();
+  CefRefPtr<CefValue> value = CefValue::Create();
+  if (kind == "int") {
+    value->SetInt(argument(1)->GetIntValue());
+  } else if (kind == "double") {
+    value->SetDouble(argument(1)->GetDoubleValue());
+  } else if (kind == "list") {
+    value->SetList(PeerList(argument(1)));
+  } else if (kind == "keyed" || kind == "dictionary") {
+    // keyed: the keyed form of a Map or object; dictionary: a dictionary
+    // with exactly these (string) keys.
+    CefRefPtr<CefListValue> keys = PeerList(argument(1));
+    CefRefPtr<CefListValue> values = PeerList(argument(2));
+    CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
+    if (kind == "keyed") {
+      dictionary->SetList(kKeyedCollectionKeys, keys);
+      dictionary->SetList(kKeyedCollectionValues, values);
+    } else {
+      for (size_t i = 0; i < keys->GetSize() && i < values->GetSize(); ++i) {
+        dictionary->SetValue(keys->GetString(i), values->GetValue(i));
+      }
+    }
+    value->SetDictionary(dictionary);
+  } else if (kind == "object") {
+    // The fields' keyed form, marked for the page as a plain object.
+    CefRefPtr<CefValue> fields = PeerValue(argument(1));
+    if (fields->GetType() == VTYPE_DICTIONARY) {
+      CefRefPtr<CefDictionaryValue> dictionary = fields->GetDictionary();
+      dictionary->SetBool(kKeyedCollectionIsObject, true);
+      value->SetDictionary(dictionary);
+    }
+  } else {
+    exception = "peer: no value helper " + kind;
+    return false;
+  }
+  CefRefPtr<MarkerData> data = new MarkerData(value);
+  retval = CefV8Value::CreateObject(nullptr, nullptr);
+  if (!retval->SetUserData(data)) {
+    exception = "peer: the value helper could not mark its value";
+    return false;
+  }
+  markers.emplace(data.get(), data);
+  return true;
 }
 
 CefRefPtr<CefV8Value> DemoSession::ScriptValue(
@@ -503,8 +604,19 @@ CefRefPtr<CefV8Value> DemoSession::QueueWithPromise(
   return promise;
 }
 
-bool DemoSession::Deliver(CefRefPtr<CefProcessMessage> message) {
-  Print("browser → page  " + MessageText(message));
+bool DemoSession::Deliver(const std::string& frameName,
+                          CefRefPtr<CefProcessMessage> message) {
+  const Frame* frame = FrameNamed(frameName);
+  const std::string frameId = frame ? frame->id : std::string();
+  Print("browser → " + PageLabel(frameId) + "  " + TraceText(message, limits));
+  const EncodedSize size = MeasureMessage(message);
+  if (!FitsChannel(size)) {
+    // Chromium refuses it (older mojo crashes the sender): not sent.
+    Print("browser: not sent: " + std::to_string(size.bytes) +
+          " bytes encoded, nesting " + std::to_string(size.nesting) +
+          ", past what the channel carries");
+    return false;
+  }
   NoteReplySent(message);
   std::optional<WireMessage> wire = TakeForSending(message);
   if (!wire) {
@@ -548,6 +660,15 @@ bool DemoSession::Native(const std::string& name,
     CefRefPtr<CefV8Value> value = argument(index);
     return value->IsInt() ? value->GetIntValue() : 0;
   };
+  // Per-frame calls name their frame last; it must be one the peer knows.
+  auto knownFrame = [&](size_t index) {
+    if (FrameNamed(text(index))) {
+      return true;
+    }
+    exception = "peer: no frame named " + Quoted(text(index));
+    PeerMisuse(exception);
+    return false;
+  };
 
   if (name == "print") {
     Print(text(0));
@@ -575,19 +696,20 @@ bool DemoSession::Native(const std::string& name,
         Print(at);
       }
     }
+  } else if (name == "marker") {
+    return MakeMarker(arguments, retval, exception);
   } else if (name == "call") {
-    const std::string path = text(0);
-    CefRefPtr<CefV8Value> values = argument(1);
-    CefRefPtr<CefListValue> list = CefListValue::Create();
-    for (int i = 0; values->IsArray() && i < values->GetArrayLength(); ++i) {
-      list->SetValue(static_cast<size_t>(i), PeerValue(values->GetValue(i)));
+    if (!knownFrame(2)) {
+      return false;
     }
+    const std::string path = text(0);
+    CefRefPtr<CefListValue> list = PeerList(argument(1));
     const int32_t id = nextPeerCallId++;
     awaitedReplies[id] = "peer.call(" + Quoted(path) + ")";
     CefRefPtr<CefProcessMessage> message =
         CallMessage(path, list, id).ToProcessMessage();
-    Queue([this, message] {
-      Deliver(message);
+    Queue([this, message, frame = text(2)] {
+      Deliver(frame, message);
       return nullptr;
     });
     retval = CefV8Value::CreateInt(id);
@@ -600,55 +722,133 @@ bool DemoSession::Native(const std::string& name,
         name == "reply"
             ? ResultMessage{id, PeerValue(argument(1))}.ToProcessMessage()
             : ErrorMessage{id, CefString(text(1))}.ToProcessMessage();
-    retval = QueueWithPromise(
-        [this, message] { return CefV8Value::CreateBool(Deliver(message)); });
+    // The reply goes to the frame the call came from.
+    std::string frame = kMainFrameName;
+    auto pending = unansweredPageCalls.find(id);
+    if (pending != unansweredPageCalls.end()) {
+      if (const Frame* from = FrameWithId(pending->second.frameId)) {
+        frame = from->name;
+      }
+    }
+    retval = QueueWithPromise([this, message, frame] {
+      return CefV8Value::CreateBool(Deliver(frame, message));
+    });
   } else if (name == "send") {
-    CefRefPtr<CefValue> list = PeerValue(argument(1));
+    if (!knownFrame(2)) {
+      return false;
+    }
+    CefRefPtr<CefListValue> list = PeerList(argument(1));
     CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(text(0));
-    if (!message || list->GetType() != VTYPE_LIST) {
+    if (!message) {
       exception = "peer.send: no message can be made of this";
       return false;
     }
-    CefRefPtr<CefListValue> entries = list->GetList();
     CefRefPtr<CefListValue> target = message->GetArgumentList();
-    for (size_t i = 0; i < entries->GetSize(); ++i) {
-      target->SetValue(i, entries->GetValue(i));
+    for (size_t i = 0; i < list->GetSize(); ++i) {
+      target->SetValue(i, list->GetValue(i));
     }
-    retval = QueueWithPromise(
-        [this, message] { return CefV8Value::CreateBool(Deliver(message)); });
-  } else if (name == "navigate" || name == "reload") {
-    const bool reload = name == "reload";
-    const std::string url = reload ? std::string() : text(0);
+    retval = QueueWithPromise([this, message, frame = text(2)] {
+      return CefV8Value::CreateBool(Deliver(frame, message));
+    });
+  } else if (name == "openFrame") {
+    const std::string frameName = text(0);
+    if (FrameNamed(frameName)) {
+      exception = "peer.openFrame: a frame is named " + Quoted(frameName);
+      PeerMisuse(exception);
+      return false;
+    }
+    if (!knownFrame(2)) {
+      return false;
+    }
+    Frame opened;
+    opened.name = frameName;
+    opened.url = text(1);
+    frames.push_back(opened);
     std::optional<std::string> script;
-    if (reload) {
-      script = pageSource;
-    } else if (argument(1)->IsString()) {
-      script = text(1);
+    if (argument(3)->IsString()) {
+      script = text(3);
     }
-    retval = QueueWithPromise([this, reload, url, script] {
-      const std::string target = reload ? currentUrl : url;
-      Print(std::string("browser: ") + (reload ? "reload " : "navigate to ") +
-            target);
-      process->Navigate(frameId, target);
-      currentUrl = target;
+    retval = QueueWithPromise([this, frameName, parent = text(2), script] {
+      Frame* frame = FrameNamed(frameName);
+      const Frame* parentFrame = FrameNamed(parent);
+      Print("browser: frame " + frameName + " opens " + frame->url + " in " +
+            parent);
+      FrameSpec spec;
+      spec.name = frameName;
+      spec.url = frame->url;
+      frame->id = parentFrame->id.empty()
+                      ? std::string()
+                      : process->AddFrame(parentFrame->id, spec);
+      if (frame->id.empty()) {
+        Print("browser: frame " + frameName + " could not open: " + parent +
+              " is gone");
+        return CefV8Value::CreateBool(false);
+      }
       if (script) {
-        RunPageScript(*script, reload ? options.pageFile : target);
+        // FrameNamed's pointer may move once RunPageScript adds frames.
+        const std::string id = frame->id;
+        RunPageScript(*script, spec.url, id);
+      }
+      return CefV8Value::CreateBool(true);
+    });
+  } else if (name == "removeFrame") {
+    if (!knownFrame(0)) {
+      return false;
+    }
+    retval = QueueWithPromise([this, frameName = text(0)] {
+      Print("browser: frame " + frameName + " is removed");
+      const std::string id = FrameNamed(frameName)->id;
+      if (!id.empty()) {
+        process->RemoveFrame(id);
       }
       return CefV8Value::CreateUndefined();
     });
+  } else if (name == "navigate" || name == "reload") {
+    const bool reload = name == "reload";
+    const size_t frameArgument = reload ? 0 : 2;
+    if (!knownFrame(frameArgument)) {
+      return false;
+    }
+    const std::string url = reload ? std::string() : text(0);
+    std::optional<std::string> script;
+    if (!reload && argument(1)->IsString()) {
+      script = text(1);
+    }
+    retval = QueueWithPromise(
+        [this, reload, url, script, frameName = text(frameArgument)] {
+          Frame* frame = FrameNamed(frameName);
+          const bool isMain = frameName == kMainFrameName;
+          const std::string target = reload ? frame->url : url;
+          Print("browser: " + (isMain ? std::string() : frameName + ": ") +
+                (reload ? "reload " : "navigate to ") + target);
+          const std::string id = frame->id;
+          process->Navigate(id, target);
+          frame->url = target;
+          if (reload && isMain) {
+            RunPageScript(pageSource, options.pageFile, id);
+          } else if (script) {
+            RunPageScript(*script, target, id);
+          }
+          return CefV8Value::CreateUndefined();
+        });
   } else if (name == "focus") {
+    if (!knownFrame(2)) {
+      return false;
+    }
     const std::string target = text(0);
     const std::string tagName = text(1);
-    retval = QueueWithPromise([this, target, tagName] {
+    retval = QueueWithPromise([this, target, tagName, frameName = text(2)] {
       FocusTarget focus = FocusTarget::kElement;
       std::string where = "an element <" + tagName + ">";
       if (target == "none") {
         focus = FocusTarget::kNothing;
         where = "nothing";
       }
-      Print("browser: focus moves to " + where);
+      Print("browser: focus moves to " + where +
+            (frameName == kMainFrameName ? std::string()
+                                         : " in frame " + frameName));
       const size_t before = inbox.size();
-      process->ChangeFocus(frameId, focus, tagName);
+      process->ChangeFocus(FrameNamed(frameName)->id, focus, tagName);
       // The report the change caused, if the renderer sent one.
       for (size_t i = before; i < inbox.size(); ++i) {
         std::optional<BridgeMessage> decoded =
@@ -674,10 +874,12 @@ bool DemoSession::Native(const std::string& name,
       endCode = integer(0);
     }
   } else if (name == "valueText") {
-    retval = CefV8Value::CreateString(ValueText(PeerValue(argument(0))));
+    retval =
+        CefV8Value::CreateString(TraceText(PeerValue(argument(0)), kFullTrace));
   } else if (name == "pageConsole") {
     FlushPageConsole();
-    retval = StringArray(pageConsole);
+    const Frame* frame = FrameNamed(text(0));
+    retval = StringArray(frame ? frame->console : std::vector<std::string>());
   } else if (name == "pageErrors") {
     FlushPageConsole();
     retval = StringArray(pageErrors);
@@ -710,15 +912,24 @@ void DemoSession::HandleIncoming(const Incoming& incoming) {
     Print("browser: not a bridge message; dropped");
     return;
   }
-  const std::string text = ValueText(incoming.message->GetArgumentList());
+  const std::string text =
+      TraceText(incoming.message->GetArgumentList(), limits);
+  const Frame* from = FrameWithId(incoming.frameId);
+  const std::string frameName = from ? from->name : incoming.frameId;
   auto set = [](CefRefPtr<CefV8Value> event, const char* key,
                 CefRefPtr<CefV8Value> value) {
     event->SetValue(key, value, V8_PROPERTY_ATTRIBUTE_NONE);
   };
+  auto common = [&](CefRefPtr<CefV8Value> event, const char* type) {
+    set(event, "type", CefV8Value::CreateString(type));
+    set(event, "frame", CefV8Value::CreateString(frameName));
+    set(event, "text", CefV8Value::CreateString(text));
+  };
   if (const auto* call = std::get_if<CallMessage>(&*decoded)) {
-    unansweredPageCalls[call->id] = call->function;
+    unansweredPageCalls[call->id] =
+        PendingPageCall{call->function, incoming.frameId};
     Dispatch([&](CefRefPtr<CefV8Value> event) {
-      set(event, "type", CefV8Value::CreateString("call"));
+      common(event, "call");
       set(event, "id", CefV8Value::CreateInt(call->id));
       set(event, "function", CefV8Value::CreateString(call->function));
       CefV8ValueList values =
@@ -730,33 +941,28 @@ void DemoSession::HandleIncoming(const Incoming& incoming) {
                        values[i] ? values[i] : CefV8Value::CreateNull());
       }
       set(event, "args", args);
-      set(event, "text", CefV8Value::CreateString(text));
     });
   } else if (const auto* result = std::get_if<ResultMessage>(&*decoded)) {
     awaitedReplies.erase(result->id);
     Dispatch([&](CefRefPtr<CefV8Value> event) {
-      set(event, "type", CefV8Value::CreateString("result"));
+      common(event, "result");
       set(event, "id", CefV8Value::CreateInt(result->id));
       set(event, "value", ScriptValue(result->value));
-      set(event, "text", CefV8Value::CreateString(text));
     });
   } else if (const auto* error = std::get_if<ErrorMessage>(&*decoded)) {
     awaitedReplies.erase(error->id);
     Dispatch([&](CefRefPtr<CefV8Value> event) {
-      set(event, "type", CefV8Value::CreateString("error"));
+      common(event, "error");
       set(event, "id", CefV8Value::CreateInt(error->id));
       set(event, "message", CefV8Value::CreateString(error->message));
-      set(event, "text", CefV8Value::CreateString(text));
     });
   } else if (const auto* focus = std::get_if<FocusChangeMessage>(&*decoded)) {
     Dispatch([&](CefRefPtr<CefV8Value> event) {
-      set(event, "type", CefV8Value::CreateString("focus"));
+      common(event, "focus");
       set(event, "focused", CefV8Value::CreateBool(focus->elementFocused));
-      set(event, "text", CefV8Value::CreateString(text));
     });
   }
 }
-
 void DemoSession::RunAction(Action action) {
   CefRefPtr<CefV8Value> outcome = action.run();
   if (!action.promise || Stopped()) {
@@ -860,9 +1066,9 @@ int DemoSession::Finish() {
         "browser: page timers are still pending (peer.wait(ms) lets "
         "simulated time pass)");
   }
-  for (const auto& [id, function] : unansweredPageCalls) {
+  for (const auto& [id, call] : unansweredPageCalls) {
     Print("browser: the page's call " + std::to_string(id) + " (" +
-          Quoted(function) + ") was never answered");
+          Quoted(call.function) + ") was never answered");
   }
   if (stop == Stop::kNone) {
     for (const auto& [id, awaited] : awaitedReplies) {
@@ -909,6 +1115,7 @@ void DemoSession::Teardown() {
   inbox.clear();
   waits.clear();
   dispatcher = nullptr;
+  markers.clear();
   if (native) {
     native->Detach();
   }
@@ -939,20 +1146,23 @@ int DemoSession::Run() {
   process->SetOutbox([this](const std::string& frame, const WireMessage& wire) {
     // What the browser process receives: a read-only copy.
     CefRefPtr<CefProcessMessage> message = Receive(wire);
-    Print("page → browser  " + MessageText(message));
+    Print(PageLabel(frame) + " → browser  " + TraceText(message, limits));
     inbox.push_back(Incoming{frame, message});
   });
   watch = std::make_unique<ScriptProblemWatch>(kDemoPeerApiUrl);
   // The browser side: no page's, and no render-process hook sees it.
   peerContext = process->NewStandaloneContext();
-  currentUrl = options.url;
   FrameSpec mainFrame;
-  mainFrame.url = currentUrl;
-  frameId = process->OpenBrowser({mainFrame}).frameIds.front();
-  Print("browser: opened " + currentUrl);
+  mainFrame.url = options.url;
+  Frame main;
+  main.name = kMainFrameName;
+  main.id = process->OpenBrowser({mainFrame}).frameIds.front();
+  main.url = options.url;
+  frames.push_back(main);
+  Print("browser: opened " + options.url);
 
   if (InstallPeerApi()) {
-    RunPageScript(pageSource, options.pageFile);
+    RunPageScript(pageSource, options.pageFile, frames.front().id);
     AfterStep();
   }
   if (!Stopped()) {
