@@ -8,7 +8,8 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
   "use strict";
 
   const answers = new Map();  // function name -> handler
-  const waiting = new Map();  // call id -> callbacks taking the reply
+  const waiting = new Map();  // call id -> callbacks taking a reply seen
+  const settling = new Map();  // peer.call token -> its settle function
   const idleWaiters = [];
   const calls = [];
   const replies = [];
@@ -262,15 +263,26 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
         }
         return 0;
       }
-      case "result":
-      case "error": {
-        replies.push(Object.freeze(event.type === "result"
-            ? { frame: event.frame, id: event.id, value: event.value, text: event.text }
-            : { frame: event.frame, id: event.id, error: event.message, text: event.text }));
+      case "settled": {
+        // How the library settled a peer.call().
+        const settle = settling.get(event.token);
+        settling.delete(event.token);
+        if (settle) {
+          settle(event);
+        }
+        return 0;
+      }
+      case "reply": {
+        // Every Result and Error the page sent, whoever awaits it.
+        const error = !Object.prototype.hasOwnProperty.call(event, "value");
+        replies.push(Object.freeze(error
+            ? { frame: event.frame, id: event.id, error: event.message, text: event.text }
+            : { frame: event.frame, id: event.id, value: event.value, text: event.text }));
         const settles = waiting.get(event.id) || [];
         waiting.delete(event.id);
         for (const settle of settles) {
-          settle(event);
+          settle(error ? { type: "error", message: event.message, text: event.text }
+                       : { type: "result", value: event.value, text: event.text });
         }
         return 0;
       }
@@ -294,10 +306,10 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
     }
     // Made here, so that an unhandled rejection points at the caller.
     const failure = new Error("no reply yet");
-    const id = native.call(path, args.map((arg) => encode(arg)), frame);
+    const token = native.call(path, args.map((arg) => encode(arg)), frame);
     return new Promise((resolve, reject) => {
-      waitFor(id, (reply) => {
-        if (reply.type === "result") {
+      settling.set(token, (reply) => {
+        if (reply.ok) {
           resolve(reply.value);
         } else {
           failure.message = reply.message;
@@ -351,6 +363,7 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
       }
       const answer = typeof handler === "function" ? handler : () => handler;
       answers.set(name, answer);
+      native.answer(name);
     },
     error(text) {
       return new PeerError(String(text));

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bridge/bridge_message.h"
+#include "cefsim/browser_side.h"
 #include "cefsim/demo_script_watch.h"
 #include "cefsim/renderer_process.h"
 #include "cefsim/transit.h"
@@ -30,6 +31,8 @@
 #include "convert/v8_to_cef.h"
 #include "demo_peer_api.h"
 #include "demo_trace_text.h"
+#include "peer/peer.h"
+#include "peer/values.h"
 
 namespace cefsim {
 namespace {
@@ -137,6 +140,148 @@ class Watchdog {
   std::thread thread;
 };
 
+// Forwards every renderer hook to the program's handler and tells the
+// session about each message the browser delivers to the renderer, with
+// what the program's hook answered.
+class TapHandler : public CefRenderProcessHandler {
+ public:
+  using Tap = std::function<void(CefRefPtr<CefFrame> frame,
+                                 CefRefPtr<CefProcessMessage> message,
+                                 std::optional<bool> handled)>;
+  TapHandler(CefRefPtr<CefRenderProcessHandler> programHandler, Tap onMessage)
+      : inner(std::move(programHandler)), tap(std::move(onMessage)) {}
+  TapHandler(const TapHandler&) = delete;
+  TapHandler& operator=(const TapHandler&) = delete;
+
+  void Detach() { tap = nullptr; }
+
+  // CefRenderProcessHandler methods:
+  void OnWebKitInitialized() override { inner->OnWebKitInitialized(); }
+  void OnBrowserCreated(CefRefPtr<CefBrowser> browser,
+                        CefRefPtr<CefDictionaryValue> extraInfo) override {
+    inner->OnBrowserCreated(browser, extraInfo);
+  }
+  void OnBrowserDestroyed(CefRefPtr<CefBrowser> browser) override {
+    inner->OnBrowserDestroyed(browser);
+  }
+  CefRefPtr<CefLoadHandler> GetLoadHandler() override {
+    return inner->GetLoadHandler();
+  }
+  void OnContextCreated(CefRefPtr<CefBrowser> browser,
+                        CefRefPtr<CefFrame> frame,
+                        CefRefPtr<CefV8Context> context) override {
+    inner->OnContextCreated(browser, frame, context);
+  }
+  void OnContextReleased(CefRefPtr<CefBrowser> browser,
+                         CefRefPtr<CefFrame> frame,
+                         CefRefPtr<CefV8Context> context) override {
+    inner->OnContextReleased(browser, frame, context);
+  }
+  void OnUncaughtException(CefRefPtr<CefBrowser> browser,
+                           CefRefPtr<CefFrame> frame,
+                           CefRefPtr<CefV8Context> context,
+                           CefRefPtr<CefV8Exception> exception,
+                           CefRefPtr<CefV8StackTrace> stackTrace) override {
+    inner->OnUncaughtException(browser, frame, context, exception, stackTrace);
+  }
+  void OnFocusedNodeChanged(CefRefPtr<CefBrowser> browser,
+                            CefRefPtr<CefFrame> frame,
+                            CefRefPtr<CefDOMNode> node) override {
+    inner->OnFocusedNodeChanged(browser, frame, node);
+  }
+  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
+                                CefRefPtr<CefFrame> frame,
+                                CefProcessId sourceProcess,
+                                CefRefPtr<CefProcessMessage> message) override {
+    if (tap) {
+      tap(frame, message, std::nullopt);
+    }
+    const bool handled =
+        inner->OnProcessMessageReceived(browser, frame, sourceProcess, message);
+    if (tap) {
+      tap(frame, message, handled);
+    }
+    return handled;
+  }
+
+ private:
+  CefRefPtr<CefRenderProcessHandler> inner;
+  Tap tap;
+
+  IMPLEMENT_REFCOUNTING(TapHandler);
+};
+
+// The program's application object with its render-process handler tapped.
+class TapApp : public CefApp {
+ public:
+  TapApp(CefRefPtr<CefApp> programApp, CefRefPtr<TapHandler> tapHandler)
+      : inner(std::move(programApp)), handler(std::move(tapHandler)) {}
+  TapApp(const TapApp&) = delete;
+  TapApp& operator=(const TapApp&) = delete;
+
+  // CefApp methods:
+  void OnBeforeCommandLineProcessing(
+      const CefString& processType,
+      CefRefPtr<CefCommandLine> commandLine) override {
+    inner->OnBeforeCommandLineProcessing(processType, commandLine);
+  }
+  void OnRegisterCustomSchemes(
+      CefRawPtr<CefSchemeRegistrar> registrar) override {
+    inner->OnRegisterCustomSchemes(registrar);
+  }
+  CefRefPtr<CefResourceBundleHandler> GetResourceBundleHandler() override {
+    return inner->GetResourceBundleHandler();
+  }
+  CefRefPtr<CefBrowserProcessHandler> GetBrowserProcessHandler() override {
+    return inner->GetBrowserProcessHandler();
+  }
+  CefRefPtr<CefRenderProcessHandler> GetRenderProcessHandler() override {
+    return handler;
+  }
+
+ private:
+  CefRefPtr<CefApp> inner;
+  CefRefPtr<TapHandler> handler;
+
+  IMPLEMENT_REFCOUNTING(TapApp);
+};
+
+// The host module's CefClient as a host wires the peer library into it:
+// frame notifications go to the library. Messages from the renderer are
+// handed over by the session, one step at a time.
+class DemoClient : public CefClient, public CefFrameHandler {
+ public:
+  explicit DemoClient(cef_launcher_peer::Peer* peerLibrary)
+      : library(peerLibrary) {}
+  DemoClient(const DemoClient&) = delete;
+  DemoClient& operator=(const DemoClient&) = delete;
+
+  void Detach() { library = nullptr; }
+
+  // CefClient methods:
+  CefRefPtr<CefFrameHandler> GetFrameHandler() override { return this; }
+
+  // CefFrameHandler methods:
+  void OnFrameAttached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame,
+                       bool reattached) override {
+    if (library) {
+      library->OnFrameAttached(browser, frame, reattached);
+    }
+  }
+  void OnFrameDetached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame) override {
+    if (library) {
+      library->OnFrameDetached(browser, frame);
+    }
+  }
+
+ private:
+  cef_launcher_peer::Peer* library;
+
+  IMPLEMENT_REFCOUNTING(DemoClient);
+};
+
 class DemoSession;
 
 // The native functions under the peer API script.
@@ -206,9 +351,11 @@ class DemoSession {
     size_t consoleShown = 0;
     std::vector<std::string> console;
   };
+  // A call of the page's, with the library's one answer to it.
   struct PendingPageCall {
     std::string function;
     std::string frameId;
+    cef_launcher_peer::Reply reply;
   };
   enum class Stop { kNone, kEnded, kPageScriptError, kPeerScriptError };
 
@@ -250,7 +397,18 @@ class DemoSession {
       std::function<CefRefPtr<CefV8Value>()> run);
   bool Deliver(const std::string& frameName,
                CefRefPtr<CefProcessMessage> message);
-  void NoteReplySent(const CefRefPtr<CefProcessMessage>& message);
+  int PumpBrowserSide();
+  void Delivered(CefRefPtr<CefFrame> frame,
+                 CefRefPtr<CefProcessMessage> message,
+                 std::optional<bool> handled);
+  void OnPageCall(const cef_launcher_peer::PageCall& call,
+                  cef_launcher_peer::Reply reply);
+  bool Answer(int32_t id,
+              bool isError,
+              CefRefPtr<CefValue> value,
+              const std::string& text);
+  void CallSettled(int token, const cef_launcher_peer::PageReply& reply);
+  void FrameChanged();
 
   // Values.
   CefRefPtr<CefValue> PeerValue(const CefRefPtr<CefV8Value>& value);
@@ -269,6 +427,15 @@ class DemoSession {
   const TraceLimits limits;
 
   std::unique_ptr<RendererProcess> process;
+  CefRefPtr<TapHandler> tap;
+  // The browser process: cefsim's browser side with the peer library wired
+  // into the host's client.
+  std::unique_ptr<BrowserSide> hostSide;
+  std::unique_ptr<cef_launcher_peer::Peer> library;
+  CefRefPtr<DemoClient> client;
+  size_t browserLogShown = 0;
+  int deliveries = 0;
+  bool lastDeliveryHandled = false;
   std::unique_ptr<ScriptProblemWatch> watch;
   CefRefPtr<CefV8Context> peerContext;
   CefRefPtr<PeerNative> native;
@@ -288,8 +455,10 @@ class DemoSession {
   std::deque<ScriptProblem> errorPlaces;
   std::vector<ScriptProblem> peerErrors;  // uncaught, not yet reported
   std::map<int32_t, PendingPageCall> unansweredPageCalls;
+  // peer.call()s not settled yet, by their token; waitReply()s by id.
+  std::map<int, std::string> awaitedCalls;
   std::map<int32_t, std::string> awaitedReplies;
-  int32_t nextPeerCallId = 0;
+  int nextCallToken = 0;
   int checks = 0;
   int failures = 0;
   Stop stop = Stop::kNone;
@@ -378,11 +547,11 @@ bool DemoSession::InstallPeerApi() {
   peerContext->Enter();
   CefRefPtr<CefV8Value> object = CefV8Value::CreateObject(nullptr, nullptr);
   for (const char* function :
-       {"print",      "setDispatcher", "send",        "call",
-        "reply",      "replyError",    "navigate",    "reload",
-        "focus",      "openFrame",     "removeFrame", "end",
-        "check",      "misuse",        "valueText",   "marker",
-        "awaitReply", "wait",          "pageConsole", "pageErrors"}) {
+       {"print",     "setDispatcher", "answer",     "send",   "call",
+        "reply",     "replyError",    "navigate",   "reload", "focus",
+        "openFrame", "removeFrame",   "end",        "check",  "misuse",
+        "valueText", "marker",        "awaitReply", "wait",   "pageConsole",
+        "pageErrors"}) {
     object->SetValue(function, CefV8Value::CreateFunction(function, native),
                      V8_PROPERTY_ATTRIBUTE_NONE);
   }
@@ -604,42 +773,148 @@ CefRefPtr<CefV8Value> DemoSession::QueueWithPromise(
   return promise;
 }
 
+// A message to a frame through its browser-side CefFrame; true when the
+// renderer's hook handled it.
 bool DemoSession::Deliver(const std::string& frameName,
                           CefRefPtr<CefProcessMessage> message) {
   const Frame* frame = FrameNamed(frameName);
-  const std::string frameId = frame ? frame->id : std::string();
-  Print("browser → " + PageLabel(frameId) + "  " + TraceText(message, limits));
+  CefRefPtr<CefFrame> hostFrame =
+      frame && !frame->id.empty() ? hostSide->Frame(frame->id) : nullptr;
+  if (!hostFrame) {
+    Print("browser: frame " + frameName +
+          " is gone; not sent: " + TraceText(message, limits));
+    return false;
+  }
   const EncodedSize size = MeasureMessage(message);
   if (!FitsChannel(size)) {
     // Chromium refuses it (older mojo crashes the sender): not sent.
     Print("browser: not sent: " + std::to_string(size.bytes) +
           " bytes encoded, nesting " + std::to_string(size.nesting) +
-          ", past what the channel carries");
+          ", past what the channel carries: " + TraceText(message, limits));
     return false;
   }
-  NoteReplySent(message);
-  std::optional<WireMessage> wire = TakeForSending(message);
-  if (!wire) {
-    Print("browser: the message could not be sent");
-    return false;
-  }
-  const bool handled = process->DeliverMessage(frameId, *wire);
-  if (!handled) {
-    Print("browser: the renderer did not handle it");
-  }
-  return handled;
+  const int before = deliveries;
+  hostFrame->SendProcessMessage(PID_RENDERER, message);
+  PumpBrowserSide();
+  return deliveries > before && lastDeliveryHandled;
 }
 
-void DemoSession::NoteReplySent(const CefRefPtr<CefProcessMessage>& message) {
-  std::optional<BridgeMessage> decoded = ParseBridgeMessage(message);
-  if (!decoded) {
+// Delivers what the browser side has queued for the renderer, and shows
+// what it dropped.
+int DemoSession::PumpBrowserSide() {
+  const int steps = hostSide->Pump();
+  const std::vector<std::string>& log = hostSide->Log();
+  for (; browserLogShown < log.size(); ++browserLogShown) {
+    Print("browser: " + log[browserLogShown]);
+  }
+  return steps;
+}
+
+// The renderer receives a message from the browser (`handled` empty), and
+// its hook has run (`handled` set).
+void DemoSession::Delivered(CefRefPtr<CefFrame> frame,
+                            CefRefPtr<CefProcessMessage> message,
+                            std::optional<bool> handled) {
+  const std::string frameId =
+      frame ? frame->GetIdentifier().ToString() : std::string();
+  if (!handled) {
+    Print("browser → " + PageLabel(frameId) + "  " +
+          TraceText(message, limits));
     return;
   }
-  if (const auto* result = std::get_if<ResultMessage>(&*decoded)) {
-    unansweredPageCalls.erase(result->id);
-  } else if (const auto* error = std::get_if<ErrorMessage>(&*decoded)) {
-    unansweredPageCalls.erase(error->id);
+  ++deliveries;
+  lastDeliveryHandled = *handled;
+  if (!*handled) {
+    Print("browser: the renderer did not handle it");
   }
+}
+
+// The library hands over a call of the page's with its reply; the peer
+// script answers it through that reply, now or later.
+void DemoSession::OnPageCall(const cef_launcher_peer::PageCall& call,
+                             cef_launcher_peer::Reply reply) {
+  const std::string text = TraceText(
+      call.message ? call.message->GetArgumentList() : nullptr, limits);
+  const Frame* from = FrameWithId(call.frameId);
+  const std::string frameName = from ? from->name : call.frameId;
+  unansweredPageCalls[call.id] =
+      PendingPageCall{call.function, call.frameId, std::move(reply)};
+  Dispatch([&](CefRefPtr<CefV8Value> event) {
+    auto set = [&event](const char* key, CefRefPtr<CefV8Value> value) {
+      event->SetValue(key, value, V8_PROPERTY_ATTRIBUTE_NONE);
+    };
+    set("type", CefV8Value::CreateString("call"));
+    set("frame", CefV8Value::CreateString(frameName));
+    set("text", CefV8Value::CreateString(text));
+    set("id", CefV8Value::CreateInt(call.id));
+    set("function", CefV8Value::CreateString(call.function));
+    CefV8ValueList values = CefListToV8ValueList(peerContext, call.arguments);
+    CefRefPtr<CefV8Value> args =
+        CefV8Value::CreateArray(static_cast<int>(values.size()));
+    for (size_t i = 0; i < values.size(); ++i) {
+      args->SetValue(static_cast<int>(i),
+                     values[i] ? values[i] : CefV8Value::CreateNull());
+    }
+    set("args", args);
+  });
+}
+
+// Answers the page's call `id` through the library's reply; true when the
+// renderer's hook handled the answer.
+bool DemoSession::Answer(int32_t id,
+                         bool isError,
+                         CefRefPtr<CefValue> value,
+                         const std::string& text) {
+  auto pending = unansweredPageCalls.find(id);
+  if (pending == unansweredPageCalls.end()) {
+    Print("browser: no call " + std::to_string(id) +
+          " of the page's is waiting for an answer; nothing sent");
+    return false;
+  }
+  const int before = deliveries;
+  cef_launcher_peer::Reply& reply = pending->second.reply;
+  const cef_launcher_peer::SendStatus status =
+      isError ? reply.Error(text) : reply.Result(value);
+  // Refused as too large, the call still waits: an Error can follow.
+  if (!reply.pending()) {
+    unansweredPageCalls.erase(pending);
+  }
+  PumpBrowserSide();
+  return status == cef_launcher_peer::SendStatus::kSent &&
+         deliveries > before && lastDeliveryHandled;
+}
+
+// How one peer.call() ended, for the script.
+void DemoSession::CallSettled(int token,
+                              const cef_launcher_peer::PageReply& reply) {
+  using Outcome = cef_launcher_peer::PageReply::Outcome;
+  awaitedCalls.erase(token);
+  const std::string text =
+      reply.message ? TraceText(reply.message->GetArgumentList(), limits)
+                    : std::string();
+  CefRefPtr<CefValue> value = reply.value;
+  Dispatch([&](CefRefPtr<CefV8Value> event) {
+    auto set = [&event](const char* key, CefRefPtr<CefV8Value> entry) {
+      event->SetValue(key, entry, V8_PROPERTY_ATTRIBUTE_NONE);
+    };
+    set("type", CefV8Value::CreateString("settled"));
+    set("token", CefV8Value::CreateInt(token));
+    set("id", CefV8Value::CreateInt(reply.id));
+    set("ok", CefV8Value::CreateBool(reply.outcome == Outcome::kResult));
+    if (reply.outcome == Outcome::kResult) {
+      set("value", ScriptValue(value));
+    } else {
+      set("message", CefV8Value::CreateString(reply.text));
+    }
+    set("text", CefV8Value::CreateString(text));
+  });
+}
+
+// The renderer's frames changed: the browser side follows, detaching what
+// went (the library fails calls into it).
+void DemoSession::FrameChanged() {
+  hostSide->SyncFrames();
+  PumpBrowserSide();
 }
 
 bool DemoSession::Native(const std::string& name,
@@ -698,40 +973,40 @@ bool DemoSession::Native(const std::string& name,
     }
   } else if (name == "marker") {
     return MakeMarker(arguments, retval, exception);
+  } else if (name == "answer") {
+    library->Handle(text(0), [this](const cef_launcher_peer::PageCall& call,
+                                    cef_launcher_peer::Reply reply) {
+      OnPageCall(call, std::move(reply));
+    });
   } else if (name == "call") {
     if (!knownFrame(2)) {
       return false;
     }
     const std::string path = text(0);
     CefRefPtr<CefListValue> list = PeerList(argument(1));
-    const int32_t id = nextPeerCallId++;
-    awaitedReplies[id] = "peer.call(" + Quoted(path) + ")";
-    CefRefPtr<CefProcessMessage> message =
-        CallMessage(path, list, id).ToProcessMessage();
-    Queue([this, message, frame = text(2)] {
-      Deliver(frame, message);
+    const int token = nextCallToken++;
+    awaitedCalls[token] = "peer.call(" + Quoted(path) + ")";
+    Queue([this, token, path, list, frameName = text(2)] {
+      const Frame* frame = FrameNamed(frameName);
+      CefRefPtr<CefFrame> hostFrame =
+          frame && !frame->id.empty() ? hostSide->Frame(frame->id) : nullptr;
+      library->CallPage(hostFrame, path, list,
+                        [this, token](const cef_launcher_peer::PageReply& r) {
+                          CallSettled(token, r);
+                        });
+      PumpBrowserSide();
       return nullptr;
     });
-    retval = CefV8Value::CreateInt(id);
+    retval = CefV8Value::CreateInt(token);
   } else if (name == "awaitReply") {
     awaitedReplies.try_emplace(
         integer(0), "peer.waitReply(" + std::to_string(integer(0)) + ")");
   } else if (name == "reply" || name == "replyError") {
     const int32_t id = integer(0);
-    CefRefPtr<CefProcessMessage> message =
-        name == "reply"
-            ? ResultMessage{id, PeerValue(argument(1))}.ToProcessMessage()
-            : ErrorMessage{id, CefString(text(1))}.ToProcessMessage();
-    // The reply goes to the frame the call came from.
-    std::string frame = kMainFrameName;
-    auto pending = unansweredPageCalls.find(id);
-    if (pending != unansweredPageCalls.end()) {
-      if (const Frame* from = FrameWithId(pending->second.frameId)) {
-        frame = from->name;
-      }
-    }
-    retval = QueueWithPromise([this, message, frame] {
-      return CefV8Value::CreateBool(Deliver(frame, message));
+    const bool isError = name == "replyError";
+    CefRefPtr<CefValue> value = isError ? nullptr : PeerValue(argument(1));
+    retval = QueueWithPromise([this, id, isError, value, error = text(1)] {
+      return CefV8Value::CreateBool(Answer(id, isError, value, error));
     });
   } else if (name == "send") {
     if (!knownFrame(2)) {
@@ -784,9 +1059,10 @@ bool DemoSession::Native(const std::string& name,
               " is gone");
         return CefV8Value::CreateBool(false);
       }
+      // FrameNamed's pointer may move once RunPageScript adds frames.
+      const std::string id = frame->id;
+      FrameChanged();
       if (script) {
-        // FrameNamed's pointer may move once RunPageScript adds frames.
-        const std::string id = frame->id;
         RunPageScript(*script, spec.url, id);
       }
       return CefV8Value::CreateBool(true);
@@ -800,6 +1076,7 @@ bool DemoSession::Native(const std::string& name,
       const std::string id = FrameNamed(frameName)->id;
       if (!id.empty()) {
         process->RemoveFrame(id);
+        FrameChanged();
       }
       return CefV8Value::CreateUndefined();
     });
@@ -824,6 +1101,7 @@ bool DemoSession::Native(const std::string& name,
           const std::string id = frame->id;
           process->Navigate(id, target);
           frame->url = target;
+          FrameChanged();
           if (reload && isMain) {
             RunPageScript(pageSource, options.pageFile, id);
           } else if (script) {
@@ -906,63 +1184,51 @@ int DemoSession::Dispatch(
   return result && result->IsInt() ? result->GetIntValue() : 0;
 }
 
+// A message from the renderer reaches the host's client. The session notes
+// the replies it sees (for peer.replies and raw waitReply()s); the library
+// does the rest: it answers calls through the handlers, settles peer.call()s
+// and reports focus.
 void DemoSession::HandleIncoming(const Incoming& incoming) {
-  std::optional<BridgeMessage> decoded = ParseBridgeMessage(incoming.message);
-  if (!decoded) {
-    Print("browser: not a bridge message; dropped");
+  CefRefPtr<CefFrame> hostFrame = hostSide->Frame(incoming.frameId);
+  if (!hostFrame) {
+    Print("browser: dropped a message from frame " + incoming.frameId +
+          ", which the browser no longer has");
     return;
   }
-  const std::string text =
-      TraceText(incoming.message->GetArgumentList(), limits);
+  std::optional<BridgeMessage> decoded = ParseBridgeMessage(incoming.message);
   const Frame* from = FrameWithId(incoming.frameId);
   const std::string frameName = from ? from->name : incoming.frameId;
-  auto set = [](CefRefPtr<CefV8Value> event, const char* key,
-                CefRefPtr<CefV8Value> value) {
-    event->SetValue(key, value, V8_PROPERTY_ATTRIBUTE_NONE);
-  };
-  auto common = [&](CefRefPtr<CefV8Value> event, const char* type) {
-    set(event, "type", CefV8Value::CreateString(type));
-    set(event, "frame", CefV8Value::CreateString(frameName));
-    set(event, "text", CefV8Value::CreateString(text));
-  };
-  if (const auto* call = std::get_if<CallMessage>(&*decoded)) {
-    unansweredPageCalls[call->id] =
-        PendingPageCall{call->function, incoming.frameId};
+  const ResultMessage* result =
+      decoded ? std::get_if<ResultMessage>(&*decoded) : nullptr;
+  const ErrorMessage* error =
+      decoded ? std::get_if<ErrorMessage>(&*decoded) : nullptr;
+  if (result || error) {
+    const int32_t id = result ? result->id : error->id;
+    awaitedReplies.erase(id);
+    const std::string text =
+        TraceText(incoming.message->GetArgumentList(), limits);
     Dispatch([&](CefRefPtr<CefV8Value> event) {
-      common(event, "call");
-      set(event, "id", CefV8Value::CreateInt(call->id));
-      set(event, "function", CefV8Value::CreateString(call->function));
-      CefV8ValueList values =
-          CefListToV8ValueList(peerContext, call->arguments);
-      CefRefPtr<CefV8Value> args =
-          CefV8Value::CreateArray(static_cast<int>(values.size()));
-      for (size_t i = 0; i < values.size(); ++i) {
-        args->SetValue(static_cast<int>(i),
-                       values[i] ? values[i] : CefV8Value::CreateNull());
+      auto set = [&event](const char* key, CefRefPtr<CefV8Value> value) {
+        event->SetValue(key, value, V8_PROPERTY_ATTRIBUTE_NONE);
+      };
+      set("type", CefV8Value::CreateString("reply"));
+      set("frame", CefV8Value::CreateString(frameName));
+      set("text", CefV8Value::CreateString(text));
+      set("id", CefV8Value::CreateInt(id));
+      if (result) {
+        set("value", ScriptValue(result->value));
+      } else {
+        set("message", CefV8Value::CreateString(error->message));
       }
-      set(event, "args", args);
-    });
-  } else if (const auto* result = std::get_if<ResultMessage>(&*decoded)) {
-    awaitedReplies.erase(result->id);
-    Dispatch([&](CefRefPtr<CefV8Value> event) {
-      common(event, "result");
-      set(event, "id", CefV8Value::CreateInt(result->id));
-      set(event, "value", ScriptValue(result->value));
-    });
-  } else if (const auto* error = std::get_if<ErrorMessage>(&*decoded)) {
-    awaitedReplies.erase(error->id);
-    Dispatch([&](CefRefPtr<CefV8Value> event) {
-      common(event, "error");
-      set(event, "id", CefV8Value::CreateInt(error->id));
-      set(event, "message", CefV8Value::CreateString(error->message));
-    });
-  } else if (const auto* focus = std::get_if<FocusChangeMessage>(&*decoded)) {
-    Dispatch([&](CefRefPtr<CefV8Value> event) {
-      common(event, "focus");
-      set(event, "focused", CefV8Value::CreateBool(focus->elementFocused));
     });
   }
+  if (!library->OnProcessMessageReceived(hostFrame->GetBrowser(), hostFrame,
+                                         PID_RENDERER, incoming.message)) {
+    Print("browser: not a bridge message; dropped");
+  }
+  PumpBrowserSide();
 }
+
 void DemoSession::RunAction(Action action) {
   CefRefPtr<CefV8Value> outcome = action.run();
   if (!action.promise || Stopped()) {
@@ -1071,10 +1337,17 @@ int DemoSession::Finish() {
           Quoted(call.function) + ") was never answered");
   }
   if (stop == Stop::kNone) {
-    for (const auto& [id, awaited] : awaitedReplies) {
+    std::vector<std::string> awaited;
+    for (const auto& [token, what] : awaitedCalls) {
+      awaited.push_back(what);
+    }
+    for (const auto& [id, what] : awaitedReplies) {
+      awaited.push_back(what);
+    }
+    for (const std::string& what : awaited) {
       ++checks;
       ++failures;
-      Print("peer FAILED: no reply came for " + awaited);
+      Print("peer FAILED: no reply came for " + what);
     }
   }
   const std::string expectations =
@@ -1119,6 +1392,17 @@ void DemoSession::Teardown() {
   if (native) {
     native->Detach();
   }
+  if (tap) {
+    tap->Detach();
+  }
+  // Replies still held answer with the library's Error as they go; nothing
+  // delivers it any more.
+  unansweredPageCalls.clear();
+  if (client) {
+    client->Detach();
+  }
+  library.reset();
+  hostSide.reset();
   peerContext = nullptr;
   watch.reset();
   // Closing the browser is not part of the trace.
@@ -1142,7 +1426,44 @@ int DemoSession::Run() {
         " and peer " +
         (options.peerFile.empty() ? "(none)" : options.peerFile));
 
-  process = std::make_unique<RendererProcess>(application);
+  // The program's hooks, tapped so that the trace shows each message as the
+  // renderer receives it.
+  CefRefPtr<CefApp> tapped = application;
+  if (CefRefPtr<CefRenderProcessHandler> handler =
+          application->GetRenderProcessHandler()) {
+    tap = new TapHandler(handler, [this](CefRefPtr<CefFrame> frame,
+                                         CefRefPtr<CefProcessMessage> message,
+                                         std::optional<bool> handled) {
+      Delivered(frame, message, handled);
+    });
+    tapped = new TapApp(application, tap);
+  }
+  process = std::make_unique<RendererProcess>(tapped);
+  hostSide = std::make_unique<BrowserSide>(*process);
+  library = std::make_unique<cef_launcher_peer::Peer>();
+  library->SetLogSink(
+      [this](const std::string& line) { Print("browser: " + line); });
+  // Calls of functions nobody answers stay pending, held by the session.
+  library->SetFallback([this](const cef_launcher_peer::PageCall& call,
+                              cef_launcher_peer::Reply reply) {
+    OnPageCall(call, std::move(reply));
+  });
+  library->SetFocusObserver([this](CefRefPtr<CefBrowser>,
+                                   CefRefPtr<CefFrame> frame,
+                                   bool elementFocused) {
+    const Frame* from =
+        FrameWithId(frame ? frame->GetIdentifier().ToString() : "");
+    Dispatch([&](CefRefPtr<CefV8Value> event) {
+      event->SetValue("type", CefV8Value::CreateString("focus"),
+                      V8_PROPERTY_ATTRIBUTE_NONE);
+      event->SetValue("frame", CefV8Value::CreateString(from ? from->name : ""),
+                      V8_PROPERTY_ATTRIBUTE_NONE);
+      event->SetValue("focused", CefV8Value::CreateBool(elementFocused),
+                      V8_PROPERTY_ATTRIBUTE_NONE);
+    });
+  });
+  client = new DemoClient(library.get());
+  hostSide->SetClient(client);
   process->SetOutbox([this](const std::string& frame, const WireMessage& wire) {
     // What the browser process receives: a read-only copy.
     CefRefPtr<CefProcessMessage> message = Receive(wire);
@@ -1156,7 +1477,9 @@ int DemoSession::Run() {
   mainFrame.url = options.url;
   Frame main;
   main.name = kMainFrameName;
-  main.id = process->OpenBrowser({mainFrame}).frameIds.front();
+  const BrowserInfo browser = process->OpenBrowser({mainFrame});
+  hostSide->BrowserOpened(browser.id);
+  main.id = browser.frameIds.front();
   main.url = options.url;
   frames.push_back(main);
   Print("browser: opened " + options.url);
