@@ -488,6 +488,55 @@ TEST_F(DemoLauncherTest, SeveralFramesCallAndAreCalledEachOnItsOwn) {
                         "true]\n"));
 }
 
+// The peer library's rules, as the demo shows them: one answer per call,
+// nothing sent to a frame that is gone, nothing the channel would refuse
+// (the call stays open for an Error).
+TEST_F(DemoLauncherTest, TheLibraryKeepsTheRules) {
+  const Outcome run = Renderer(
+      R"js(
+        squirrel.call("twice").then((v) => console.log("twice:", v));
+        squirrel.call("huge").catch((e) => console.log("huge:", e.message));
+      )js",
+      R"js(
+        peer.answer("twice", function () {
+          peer.reply(this.id, "first");
+          return "second";
+        });
+        peer.answer("huge", function () {
+          // Deeper than the channel validates.
+          let deep = 1;
+          for (let i = 0; i < 250; ++i) {
+            deep = peer.list(deep);
+          }
+          peer.reply(this.id, deep);
+          return peer.error("too large");
+        });
+        (async () => {
+          await peer.idle();
+          const chat = await peer.openFrame("chat", {script: "window.f = () => 1;"});
+          peer.assertEqual(await chat.call("f"), 1, "the child answers");
+          await chat.remove();
+          try {
+            await chat.call("f");
+            peer.expect(false, "a removed frame fails the call");
+          } catch (error) {
+            peer.expect(/gone|no frame/.test(error.message),
+                        "a removed frame fails the call: " + error.message);
+          }
+          peer.expect(!(await peer.reply(12345, 1)), "no such call");
+        })();
+      )js");
+  EXPECT_EQ(run.exitCode, 0) << run.output.substr(0, 8192);
+  EXPECT_THAT(run.output, HasSubstr("page log: twice: first\n"));
+  EXPECT_THAT(run.output,
+              HasSubstr("browser: no call 0 of the page's is waiting for an "
+                        "answer; nothing sent\n"));
+  EXPECT_THAT(run.output, HasSubstr("exceeds the channel's limits"));
+  EXPECT_THAT(run.output, HasSubstr("page log: huge: too large\n"));
+  EXPECT_THAT(run.output, HasSubstr("browser: no call 12345 of the page's"));
+  EXPECT_LT(run.output.size(), 64u * 1024);
+}
+
 // Long strings and binaries show their start and size; a value of 96 MiB
 // prints a short line unless the whole trace is asked for.
 TEST_F(DemoLauncherTest, TraceCutsLongValuesUnlessFull) {
