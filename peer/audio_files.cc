@@ -3,6 +3,7 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <system_error>
 
 namespace cef_launcher_peer {
@@ -35,7 +36,10 @@ std::string AudioServiceVolumeFile(const std::string& userDataDir) {
 }
 
 bool WriteVolumeFile(const std::string& userDataDir, float level) {
-  if (!(level >= 0.0f && level <= 1.0f)) {
+  // strtof reports a subnormal result as an underflow, which the audio hook
+  // treats as no level at all.
+  if (!(level >= 0.0f && level <= 1.0f) ||
+      (level != 0.0f && level < std::numeric_limits<float>::min())) {
     return false;
   }
   // to_chars ignores the locale and gives the shortest text that reads back

@@ -23,7 +23,8 @@ std::string AudioServiceVolumeFile(const std::string& userDataDir);
 // `level`, independent of the locale, and one newline. Written to a
 // temporary file beside it, then renamed over it, so that the audio process
 // never reads half a line. Returns false, leaving any old file, for a level
-// outside 0 to 1 (or NaN) and on any file-system failure.
+// outside 0 to 1, NaN, a subnormal level (strtof reports those as an
+// underflow) and on any file-system failure.
 bool WriteVolumeFile(const std::string& userDataDir, float level);
 
 // The process id the audio process wrote at start-up; empty while the file

@@ -75,28 +75,37 @@ void RendererHarness::TerminateRenderer(cef_termination_status_t status) {
 
 void RendererHarness::AdvanceTime(int64_t timeMs) {
   const int64_t until = process->Now() + std::max<int64_t>(timeMs, 0);
-  RunUntilIdle();
+  // Like RunUntilIdle, but page timers run only once they are due.
+  auto settle = [this] {
+    for (;;) {
+      int handled = peer->Pump() + hostSide->Pump();
+      if (!hostSide->RendererTerminated() &&
+          process->RunNextTask(process->Now())) {
+        ++handled;
+      }
+      if (handled == 0) {
+        return;
+      }
+    }
+  };
+  settle();
   for (;;) {
     // Page timers and UI tasks in the order they fall due.
     const std::optional<int64_t> uiDue = hostSide->NextTaskDue();
     const int64_t limit = uiDue && *uiDue < until ? *uiDue : until;
-    bool ran = false;
-    while (!hostSide->RendererTerminated() && process->RunNextTask(limit)) {
-      ran = true;
-      RunUntilIdle();
+    if (!hostSide->RendererTerminated() && process->RunNextTask(limit)) {
+      settle();
+      continue;
     }
     if (uiDue && *uiDue <= until) {
       process->AdvanceClock(*uiDue);
-      hostSide->RunDueTasks();
-      RunUntilIdle();
+      settle();
       continue;
     }
-    if (!ran) {
-      break;
-    }
+    break;
   }
   process->AdvanceClock(until);
-  RunUntilIdle();
+  settle();
 }
 
 bool RendererHarness::DeliverMessage(const std::string& frameId,
