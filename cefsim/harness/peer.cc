@@ -104,11 +104,8 @@ BrowserPeer::BrowserPeer(RendererHarness& owner)
 }
 
 BrowserPeer::~BrowserPeer() {
-  // The harness has closed its browser side by now: a held reply must not
-  // try to send its Error, so its frame counts as gone first.
-  for (auto& [key, call] : held) {
-    library->OnFrameDetached(nullptr, call.frame);
-  }
+  // The harness has closed its browser side by now: the held replies' frames
+  // are invalid, so their Errors are not sent.
   held.clear();
   static_cast<PeerClient*>(client.get())->Detach();
 }
@@ -128,7 +125,7 @@ void BrowserPeer::OnCall(const cef_launcher_peer::PageCall& call,
       return;
     }
   }
-  held[{call.frameId, call.id}] = Held{call.frame, std::move(reply)};
+  held[{call.frameId, call.id}] = std::move(reply);
 }
 
 void BrowserPeer::Answer(const std::string& function, CallHandler handler) {
@@ -156,7 +153,7 @@ bool BrowserPeer::Reply(const std::string& frameId,
             : ResultMessage{id, reply.value}.ToProcessMessage();
     return SendRaw(frameId, message);
   }
-  cef_launcher_peer::Reply& answer = call->second.reply;
+  cef_launcher_peer::Reply& answer = call->second;
   const cef_launcher_peer::SendStatus status =
       reply.isError ? answer.Error(reply.error) : answer.Result(reply.value);
   if (!answer.pending()) {

@@ -105,10 +105,6 @@ class BrowserPeer {
   const std::vector<std::string>& libraryLog() const { return log; }
 
  private:
-  struct Held {
-    CefRefPtr<CefFrame> frame;
-    cef_launcher_peer::Reply reply;
-  };
   void OnCall(const cef_launcher_peer::PageCall& call,
               cef_launcher_peer::Reply reply);
   int Record();
@@ -118,7 +114,7 @@ class BrowserPeer {
   CefRefPtr<CefClient> client;
   std::map<std::string, CallHandler> handlers;
   // Calls the library handed over and nobody answered yet.
-  std::map<std::pair<std::string, int32_t>, Held> held;
+  std::map<std::pair<std::string, int32_t>, cef_launcher_peer::Reply> held;
   std::vector<Call> renderCalls;
   std::vector<std::pair<int32_t, PeerReply>> pageReplies;
   std::vector<bool> focus;
