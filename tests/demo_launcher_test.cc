@@ -543,17 +543,18 @@ TEST_F(DemoLauncherTest, TraceCutsLongValuesUnlessFull) {
   constexpr int kSize = 95 * 1024 * 1024;
   const std::string peer =
       "peer.answer('big', () => peer.binary(" + std::to_string(kSize) + "));";
-  const Outcome run = Renderer(
-      "squirrel.call('big', 'é' + 'x'.repeat(" + std::to_string(kSize) + "));",
-      peer);
+  const Outcome run =
+      Renderer("squirrel.call('big', 'x'.repeat(255) + 'é' + 'x'.repeat(" +
+                   std::to_string(kSize) + "));",
+               peer);
   EXPECT_EQ(run.exitCode, 0) << run.output.substr(0, 4096);
   EXPECT_LT(run.output.size(), 4096u) << run.output.substr(0, 4096);
-  // The cut falls between characters: "é" is two bytes.
+  // The cut falls between characters: "é" is two bytes, and the 256th.
   EXPECT_THAT(run.output,
               HasSubstr("page → browser  qrx [INT 0, INT 0, STRING \"big\", "
-                        "LIST [STRING \"é" +
-                        std::string(254, 'x') + "\"... (" +
-                        std::to_string(kSize + 2) + " bytes)]]\n"));
+                        "LIST [STRING \"" +
+                        std::string(255, 'x') + "\"... (" +
+                        std::to_string(kSize + 257) + " bytes)]]\n"));
   auto zeros = [](int count) {
     std::string text;
     for (int i = 0; i < count; ++i) {
