@@ -215,4 +215,17 @@ TEST_F(PeerWithProgramTest, FramesThatGoEndTheirCalls) {
   EXPECT_EQ(max->Text(), "Result INT 4");
 }
 
+TEST_F(PeerWithProgramTest, AfterTheRendererDiesNothingIsSent) {
+  BrowserPeer& peer = harness->Peer();
+  ASSERT_TRUE(harness->RunScript(frame, "squirrel.call('later')").ok);
+  peer.Pump();
+  ASSERT_EQ(peer.calls().size(), 1u);
+  harness->TerminateRenderer();
+  EXPECT_FALSE(peer.Reply(frame, peer.calls()[0].id, PeerReply::Error("x")));
+  EXPECT_FALSE(peer.CallPage(frame, "Math.max"));
+  EXPECT_THAT(peer.libraryLog(),
+              testing::ElementsAre(testing::HasSubstr("is gone"),
+                                   testing::HasSubstr("is gone")));
+}
+
 }  // namespace
