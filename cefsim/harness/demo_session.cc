@@ -700,36 +700,54 @@ bool DemoSession::MakeMarker(const Arguments& arguments,
   const std::string kind = argument(0)->IsString()
                                ? argument(0)->GetStringValue().ToString()
                                : std::string();
-  CefRefPtr<CefValue> value = CefValue::Create();
-  if (kind == "int") {
-    value->SetInt(argument(1)->GetIntValue());
-  } else if (kind == "double") {
-    value->SetDouble(argument(1)->GetDoubleValue());
-  } else if (kind == "list") {
-    value->SetList(PeerList(argument(1)));
-  } else if (kind == "keyed" || kind == "dictionary") {
-    // keyed: the keyed form of a Map or object; dictionary: a dictionary
-    // with exactly these (string) keys.
-    CefRefPtr<CefListValue> keys = PeerList(argument(1));
-    CefRefPtr<CefListValue> values = PeerList(argument(2));
-    CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
-    if (kind == "keyed") {
-      dictionary->SetList(kKeyedCollectionKeys, keys);
-      dictionary->SetList(kKeyedCollectionValues, values);
-    } else {
-      for (size_t i = 0; i < keys->GetSize() && i < values->GetSize(); ++i) {
-        dictionary->SetValue(keys->GetString(i), values->GetValue(i));
-      }
+  namespace values = cef_launcher_peer;
+  // The items of a script array, one by one.
+  auto items = [this](const CefRefPtr<CefV8Value>& array) {
+    std::vector<CefRefPtr<CefValue>> converted;
+    for (int i = 0; array->IsArray() && i < array->GetArrayLength(); ++i) {
+      converted.push_back(PeerValue(array->GetValue(i)));
     }
+    return converted;
+  };
+  CefRefPtr<CefValue> value;
+  if (kind == "int") {
+    value = values::Int(argument(1)->GetIntValue());
+  } else if (kind == "double") {
+    value = values::Double(argument(1)->GetDoubleValue());
+  } else if (kind == "list") {
+    value = values::List(items(argument(1)));
+  } else if (kind == "keyed") {
+    // A Map's or an object's keyed form, rebuilt around markers inside it.
+    const std::vector<CefRefPtr<CefValue>> keys = items(argument(1));
+    const std::vector<CefRefPtr<CefValue>> entries = items(argument(2));
+    values::MapEntries map;
+    for (size_t i = 0; i < keys.size() && i < entries.size(); ++i) {
+      map.emplace_back(keys[i], entries[i]);
+    }
+    value = values::Map(map);
+  } else if (kind == "dictionary") {
+    // Exactly these keys, whatever they say: no builder makes this.
+    const std::vector<CefRefPtr<CefValue>> keys = items(argument(1));
+    const std::vector<CefRefPtr<CefValue>> entries = items(argument(2));
+    CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
+    for (size_t i = 0; i < keys.size() && i < entries.size(); ++i) {
+      dictionary->SetValue(keys[i]->GetString(), entries[i]);
+    }
+    value = CefValue::Create();
     value->SetDictionary(dictionary);
   } else if (kind == "object") {
-    // The fields' keyed form, marked for the page as a plain object.
-    CefRefPtr<CefValue> fields = PeerValue(argument(1));
-    if (fields->GetType() == VTYPE_DICTIONARY) {
-      CefRefPtr<CefDictionaryValue> dictionary = fields->GetDictionary();
-      dictionary->SetBool(kKeyedCollectionIsObject, true);
-      value->SetDictionary(dictionary);
+    // The fields as converted, marked for the page as a plain object.
+    // Held while its entries, which refer into it, are read.
+    CefRefPtr<CefValue> converted = PeerValue(argument(1));
+    std::optional<values::KeyedCollection> fields =
+        values::ReadKeyed(converted);
+    values::ObjectFields object;
+    for (const auto& [key, entry] :
+         fields ? fields->entries : values::KeyedCollection().entries) {
+      object.emplace_back(key->GetString().ToString(), entry);
     }
+    value =
+        fields && !fields->malformed ? values::Object(object) : values::Null();
   } else {
     exception = "peer: no value helper " + kind;
     return false;
