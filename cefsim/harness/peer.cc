@@ -143,9 +143,12 @@ void BrowserPeer::AnswerWith(const std::string& function, PeerReply reply) {
 bool BrowserPeer::Reply(const std::string& frameId,
                         int32_t id,
                         const PeerReply& reply) {
-  // Calls still on their way reach the library first.
-  Pump();
   auto call = held.find({frameId, id});
+  if (call == held.end()) {
+    // Calls still on their way reach the library first.
+    Pump();
+    call = held.find({frameId, id});
+  }
   if (call == held.end()) {
     CefRefPtr<CefProcessMessage> message =
         reply.isError
