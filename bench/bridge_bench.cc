@@ -61,6 +61,8 @@ void BM_SettleOneOfAMillionPending(benchmark::State& state) {
       page.frame,
       "for (let i = 0; i < 1000000; i++) squirrel.call('p').then(() => { "
       "settled++; });");
+  // The browser side takes the calls in before the timing starts.
+  page.harness->Peer().Pump();
   int32_t id = 0;
   for (auto _ : state) {
     page.harness->Peer().Reply(page.frame, id++,

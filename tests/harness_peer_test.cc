@@ -1,6 +1,7 @@
 // The browser-side peer: decoding what the renderer sends, answering Calls
 // by name, calling page paths, and the whole loop with the real program.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -83,9 +84,12 @@ TEST_F(PeerTest, AnswersCallsByNameAndLeavesOthersPending) {
   EXPECT_EQ(peer.calls()[2].function, "unknown");
   EXPECT_EQ(peer.calls()[2].id, 12);
   EXPECT_EQ(peer.calls()[2].frameId, frame);
-  // A pending call can still be answered by hand.
-  EXPECT_FALSE(peer.Reply(frame, 12, PeerReply::Result(Int(0))));
+  // A pending call can still be answered by hand, once, through the
+  // library's reply; another answer goes out raw.
+  EXPECT_TRUE(peer.Reply(frame, 12, PeerReply::Result(Int(0))));
   EXPECT_EQ(Received().back(), "qrx [INT 1, INT 12, INT 0]");
+  EXPECT_FALSE(peer.Reply(frame, 12, PeerReply::Error("late")));
+  EXPECT_EQ(Received().back(), "qrx [INT 2, INT 12, STRING \"late\"]");
 }
 
 TEST_F(PeerTest, CollectsPageRepliesFocusReportsAndRejects) {
@@ -182,6 +186,46 @@ TEST_F(PeerWithProgramTest, PagePathsAndFocusReports) {
   harness->ChangeFocus(frame, FocusTarget::kNothing);
   peer.Pump();
   EXPECT_EQ(peer.focusReports(), (std::vector<bool>{true, false}));
+}
+
+// The library in the loop: neither a held call whose frame went nor a call
+// into that frame is sent.
+TEST_F(PeerWithProgramTest, FramesThatGoEndTheirCalls) {
+  BrowserPeer& peer = harness->Peer();
+  cefsim::FrameSpec childSpec;
+  childSpec.url = "https://page.test/child";
+  const std::string child = harness->AddFrame(frame, childSpec);
+  ASSERT_TRUE(harness->RunScript(child, "squirrel.call('later')").ok);
+  peer.Pump();
+  ASSERT_EQ(peer.calls().size(), 1u);
+  harness->RemoveFrame(child);
+  EXPECT_FALSE(
+      peer.Reply(child, peer.calls()[0].id, PeerReply::Result(Int(1))));
+  EXPECT_THAT(peer.libraryLog(), testing::Contains(testing::HasSubstr(
+                                     "not sent: frame " + child + " is gone")));
+
+  // A frame that is gone gets no call.
+  EXPECT_FALSE(peer.CallPage(child, "Math.max"));
+  EXPECT_THAT(peer.libraryLog(),
+              testing::Contains(testing::HasSubstr("call of 'Math.max' "
+                                                   "refused")));
+  // The main frame still answers.
+  std::optional<PeerReply> max = peer.CallPage(frame, "Math.max", Ints({4}));
+  ASSERT_TRUE(max);
+  EXPECT_EQ(max->Text(), "Result INT 4");
+}
+
+TEST_F(PeerWithProgramTest, AfterTheRendererDiesNothingIsSent) {
+  BrowserPeer& peer = harness->Peer();
+  ASSERT_TRUE(harness->RunScript(frame, "squirrel.call('later')").ok);
+  peer.Pump();
+  ASSERT_EQ(peer.calls().size(), 1u);
+  harness->TerminateRenderer();
+  EXPECT_FALSE(peer.Reply(frame, peer.calls()[0].id, PeerReply::Error("x")));
+  EXPECT_FALSE(peer.CallPage(frame, "Math.max"));
+  EXPECT_THAT(peer.libraryLog(),
+              testing::ElementsAre(testing::HasSubstr("is gone"),
+                                   testing::HasSubstr("is gone")));
 }
 
 }  // namespace

@@ -8,10 +8,88 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
   "use strict";
 
   const answers = new Map();  // function name -> handler
-  const waiting = new Map();  // call id -> callbacks taking the reply
+  const waiting = new Map();  // call id -> callbacks taking a reply seen
+  const settling = new Map();  // peer.call token -> its settle function
   const idleWaiters = [];
   const calls = [];
+  const replies = [];
   const focusReports = [];
+  const frameNames = ["main"];
+
+  // The value helpers' results. Each is an object the session made and
+  // branded in C++; this set only lets the script find them inside other
+  // values, and nothing outside this closure can add to it.
+  const markers = new WeakSet();
+  const marked = (marker) => {
+    markers.add(marker);
+    return Object.freeze(marker);
+  };
+  const isMarker = (value) =>
+      value !== null && typeof value === "object" && markers.has(value);
+  const kMaxElements = 4194304;
+  const isPlainObject = (value) =>
+      value !== null && typeof value === "object" &&
+      Object.getPrototypeOf(value) === Object.prototype;
+  const isMap = (value) =>
+      value !== null && typeof value === "object" &&
+      Object.getPrototypeOf(value) === Map.prototype;
+
+  function holdsMarker(value, path) {
+    if (value === null || typeof value !== "object" || path.includes(value)) {
+      return false;
+    }
+    if (markers.has(value)) {
+      return true;
+    }
+    path.push(value);
+    try {
+      if (Array.isArray(value)) {
+        const length = value.length <= kMaxElements ? value.length : 0;
+        for (let i = 0; i < length; ++i) {
+          if (holdsMarker(value[i], path)) {
+            return true;
+          }
+        }
+      } else if (isMap(value)) {
+        for (const [key, entry] of value) {
+          if (holdsMarker(key, path) || holdsMarker(entry, path)) {
+            return true;
+          }
+        }
+      } else if (isPlainObject(value)) {
+        return Object.values(value).some((entry) => holdsMarker(entry, path));
+      }
+      return false;
+    } catch {
+      return false;  // the conversion makes it NULL
+    } finally {
+      path.pop();
+    }
+  }
+
+  // What the session converts: the value itself, or, when markers sit
+  // inside it, the same containers rebuilt as markers around them (the rest
+  // still goes through the program's conversion).
+  function encode(value, path = []) {
+    if (isMarker(value) || !holdsMarker(value, [])) {
+      return value;
+    }
+    if (path.includes(value)) {
+      return null;  // met again inside itself: NULL where it recurs
+    }
+    path.push(value);
+    try {
+      const inner = (entry) => encode(entry, path);
+      if (Array.isArray(value)) {
+        return native.marker("list", Array.from(value, inner));
+      }
+      const entries = isMap(value) ? Array.from(value) : Object.entries(value);
+      return native.marker("keyed", entries.map(([key]) => inner(key)),
+                           entries.map(([, entry]) => inner(entry)));
+    } finally {
+      path.pop();
+    }
+  }
 
   class PeerError {
     constructor(text) {
@@ -47,6 +125,9 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
     }
     if (value === null) {
       return "null";
+    }
+    if (isMarker(value)) {
+      return `<${native.valueText(value)}>`;
     }
     if (depth > 6) {
       return "...";
@@ -89,6 +170,10 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
       return false;
     }
     const next = depth + 1;
+    if (isMarker(a) || isMarker(b)) {
+      return isMarker(a) && isMarker(b) &&
+          native.valueText(a) === native.valueText(b);
+    }
     if (a instanceof ArrayBuffer || b instanceof ArrayBuffer) {
       if (!(a instanceof ArrayBuffer && b instanceof ArrayBuffer) ||
           a.byteLength !== b.byteLength) {
@@ -137,7 +222,7 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
     if (result instanceof PeerError) {
       return native.replyError(id, result.text);
     }
-    return native.reply(id, result);
+    return native.reply(id, encode(result));
   }
 
   function waitFor(id, settle) {
@@ -156,6 +241,7 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
           function: event.function,
           args: event.args,
           text: event.text,
+          frame: event.frame,
         });
         calls.push(call);
         const handler = answers.get(call.function);
@@ -164,8 +250,8 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
                        `call ${call.id} stays pending`);
           return 0;
         }
-        // A throw here is an error of the peer script.
-        const result = handler(...call.args);
+        // A throw here is an error of the peer script. `this` is the call.
+        const result = handler.apply(call, call.args);
         if (result !== null && typeof result === "object" &&
             typeof result.then === "function") {
           // Not caught: a rejection is an error of the peer script too.
@@ -177,12 +263,26 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
         }
         return 0;
       }
-      case "result":
-      case "error": {
+      case "settled": {
+        // How the library settled a peer.call().
+        const settle = settling.get(event.token);
+        settling.delete(event.token);
+        if (settle) {
+          settle(event);
+        }
+        return 0;
+      }
+      case "reply": {
+        // Every Result and Error the page sent, whoever awaits it.
+        const error = !Object.prototype.hasOwnProperty.call(event, "value");
+        replies.push(Object.freeze(error
+            ? { frame: event.frame, id: event.id, error: event.message, text: event.text }
+            : { frame: event.frame, id: event.id, value: event.value, text: event.text }));
         const settles = waiting.get(event.id) || [];
         waiting.delete(event.id);
         for (const settle of settles) {
-          settle(event);
+          settle(error ? { type: "error", message: event.message, text: event.text }
+                       : { type: "result", value: event.value, text: event.text });
         }
         return 0;
       }
@@ -200,6 +300,62 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
     return 0;
   }
 
+  function callIn(frame, path, args) {
+    if (typeof path !== "string") {
+      misuse("peer.call(path, ...args): the path must be a string");
+    }
+    // Made here, so that an unhandled rejection points at the caller.
+    const failure = new Error("no reply yet");
+    const token = native.call(path, args.map((arg) => encode(arg)), frame);
+    return new Promise((resolve, reject) => {
+      settling.set(token, (reply) => {
+        if (reply.ok) {
+          resolve(reply.value);
+        } else {
+          failure.message = reply.message;
+          reject(failure);
+        }
+      });
+    });
+  }
+
+  function sendIn(frame, list, name) {
+    if (!Array.isArray(list)) {
+      misuse("peer.send(list, name): the list must be an array");
+    }
+    return native.send(String(name), list.map((entry) => encode(entry)), frame);
+  }
+
+  function navigateIn(frame, url, script) {
+    if (typeof url !== "string") {
+      misuse("peer.navigate(url, script): the url must be a string");
+    }
+    return native.navigate(url, script === undefined ? null : String(script), frame);
+  }
+
+  function focusIn(frame, target, tagName) {
+    if (!["element", "none"].includes(target)) {
+      misuse('peer.focus(target, tagName): target is "element" or "none"');
+    }
+    return native.focus(target, String(tagName), frame);
+  }
+
+  // The calls of one frame, by its name.
+  function frameApi(name) {
+    return Object.freeze({
+      name,
+      call: (path, ...args) => callIn(name, path, args),
+      send: (list, messageName = "qrx") => sendIn(name, list, messageName),
+      navigate: (url, script) => navigateIn(name, url, script),
+      reload: () => native.reload(name),
+      focus: (target = "element", tagName = "INPUT") => focusIn(name, target, tagName),
+      remove: () => native.removeFrame(name),
+      get console() {
+        return native.pageConsole(name);
+      },
+    });
+  }
+
   const peer = {
     answer(name, handler) {
       if (typeof name !== "string") {
@@ -207,6 +363,7 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
       }
       const answer = typeof handler === "function" ? handler : () => handler;
       answers.set(name, answer);
+      native.answer(name);
     },
     error(text) {
       return new PeerError(String(text));
@@ -219,22 +376,7 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
       return answerWith(id, result);
     },
     call(path, ...args) {
-      if (typeof path !== "string") {
-        misuse("peer.call(path, ...args): the path must be a string");
-      }
-      // Made here, so that an unhandled rejection points at the caller.
-      const failure = new Error("no reply yet");
-      const id = native.call(path, args);
-      return new Promise((resolve, reject) => {
-        waitFor(id, (reply) => {
-          if (reply.type === "result") {
-            resolve(reply.value);
-          } else {
-            failure.message = reply.message;
-            reject(failure);
-          }
-        });
-      });
+      return callIn("main", path, args);
     },
     waitReply(id) {
       if (!Number.isInteger(id)) {
@@ -243,31 +385,43 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
       native.awaitReply(id);
       return new Promise((resolve) => {
         waitFor(id, (reply) => {
-          resolve(reply.type === "result" ? { id, value: reply.value }
-                                          : { id, error: reply.message });
+          resolve(reply.type === "result"
+              ? { id, value: reply.value, text: reply.text }
+              : { id, error: reply.message, text: reply.text });
         });
       });
     },
     send(list, name = "qrx") {
-      if (!Array.isArray(list)) {
-        misuse("peer.send(list, name): the list must be an array");
-      }
-      return native.send(String(name), list);
+      return sendIn("main", list, name);
     },
     navigate(url, script) {
-      if (typeof url !== "string") {
-        misuse("peer.navigate(url, script): the url must be a string");
-      }
-      return native.navigate(url, script === undefined ? null : String(script));
+      return navigateIn("main", url, script);
     },
     reload() {
-      return native.reload();
+      return native.reload("main");
     },
     focus(target = "element", tagName = "INPUT") {
-      if (!["element", "other", "none"].includes(target)) {
-        misuse('peer.focus(target, tagName): target is "element", "other" or "none"');
+      return focusIn("main", target, tagName);
+    },
+    openFrame(name, { url = "https://game.ui/frame", parent = "main", script } = {}) {
+      if (typeof name !== "string" || typeof url !== "string" ||
+          typeof parent !== "string") {
+        misuse("peer.openFrame(name, {url, parent, script}): the name, url " +
+               "and parent are strings");
       }
-      return native.focus(target, String(tagName));
+      const opened = native.openFrame(name, url, parent,
+                                      script === undefined ? null : String(script));
+      frameNames.push(name);
+      return opened.then(() => frameApi(name));
+    },
+    frame(name) {
+      if (!frameNames.includes(name)) {
+        misuse(`peer.frame(name): no frame named ${JSON.stringify(name)}`);
+      }
+      return frameApi(name);
+    },
+    get frames() {
+      return frameNames.slice();
     },
     wait(ms) {
       if (typeof ms !== "number" || !(ms >= 0) || ms > 1e12) {
@@ -303,20 +457,39 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
       if (typeof number !== "number" || !Number.isFinite(number)) {
         misuse("peer.double(number): takes a finite number");
       }
-      return { [native.doubleKey]: number };
+      return marked(native.marker("double", number));
+    },
+    int(number) {
+      if (!Number.isInteger(number) || number < -2147483648 || number > 2147483647) {
+        misuse("peer.int(number): takes a whole number from -2^31 to 2^31-1");
+      }
+      return marked(native.marker("int", number));
     },
     object(fields) {
-      if (fields === null || typeof fields !== "object" ||
-          Object.getPrototypeOf(fields) !== Object.prototype) {
+      if (!isPlainObject(fields)) {
         misuse("peer.object(fields): takes a plain object");
       }
-      return { [native.objectKey]: fields };
+      return marked(native.marker("object", encode(fields)));
+    },
+    list(...items) {
+      return marked(native.marker("list", items.map((item) => encode(item))));
+    },
+    dictionary(entries) {
+      const pairs = Array.isArray(entries) ? entries
+          : isPlainObject(entries) ? Object.entries(entries) : null;
+      if (!pairs || !pairs.every((pair) => Array.isArray(pair) &&
+                                           typeof pair[0] === "string")) {
+        misuse("peer.dictionary(entries): takes a plain object or " +
+               "[key, value] pairs with string keys");
+      }
+      return marked(native.marker("dictionary", pairs.map(([key]) => key),
+                                  pairs.map(([, value]) => encode(value))));
     },
     binary(bytes) {
       return new Uint8Array(bytes).buffer;
     },
     valueText(value) {
-      return native.valueText(value);
+      return native.valueText(encode(value));
     },
     show(value) {
       return show(value);
@@ -330,8 +503,11 @@ const char kDemoPeerApiSource[] = R"js((function (native) {
     get focusReports() {
       return focusReports.slice();
     },
+    get replies() {
+      return replies.slice();
+    },
     get console() {
-      return native.pageConsole();
+      return native.pageConsole("main");
     },
     get pageErrors() {
       return native.pageErrors();

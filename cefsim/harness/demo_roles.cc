@@ -22,6 +22,7 @@ constexpr char kPageSwitch[] = "cefsim-page";
 constexpr char kPeerSwitch[] = "cefsim-peer";
 constexpr char kUrlSwitch[] = "cefsim-url";
 constexpr char kTimeoutSwitch[] = "cefsim-timeout";
+constexpr char kTraceSwitch[] = "cefsim-trace";
 constexpr char kAudioServiceSubType[] = "audio.mojom.AudioService";
 
 std::string Switch(CefCommandLine& commandLine, const char* name) {
@@ -36,10 +37,12 @@ bool ReadOptions(CefCommandLine& commandLine, DemoOptions& options) {
   for (const auto& entry : switches) {
     const std::string name = entry.first.ToString();
     if (name.rfind(kSwitchPrefix, 0) == 0 && name != kPageSwitch &&
-        name != kPeerSwitch && name != kUrlSwitch && name != kTimeoutSwitch) {
+        name != kPeerSwitch && name != kUrlSwitch && name != kTimeoutSwitch &&
+        name != kTraceSwitch) {
       std::cout << "demo: FAILED: unknown switch --" << name << " (known: --"
                 << kPageSwitch << ", --" << kPeerSwitch << ", --" << kUrlSwitch
-                << ", --" << kTimeoutSwitch << ")" << std::endl;
+                << ", --" << kTimeoutSwitch << ", --" << kTraceSwitch << ")"
+                << std::endl;
       return false;
     }
   }
@@ -61,6 +64,16 @@ bool ReadOptions(CefCommandLine& commandLine, DemoOptions& options) {
       return false;
     }
     options.timeoutSeconds = seconds;
+  }
+  if (commandLine.HasSwitch(kTraceSwitch)) {
+    const std::string trace = Switch(commandLine, kTraceSwitch);
+    if (trace != "full" && trace != "short") {
+      std::cout << "demo: FAILED: --" << kTraceSwitch
+                << " is \"full\" or \"short\", not \"" << trace << "\""
+                << std::endl;
+      return false;
+    }
+    options.fullTrace = trace == "full";
   }
   return true;
 }

@@ -20,14 +20,19 @@
 #include <vector>
 
 #include "bridge/bridge_message.h"
+#include "cefsim/browser_side.h"
 #include "cefsim/demo_script_watch.h"
 #include "cefsim/renderer_process.h"
 #include "cefsim/transit.h"
 #include "cefsim/value_text.h"
 #include "convert/cef_to_v8.h"
 #include "convert/keyed_collection.h"
+#include "convert/message_size.h"
 #include "convert/v8_to_cef.h"
 #include "demo_peer_api.h"
+#include "demo_trace_text.h"
+#include "peer/peer.h"
+#include "peer/values.h"
 
 namespace cefsim {
 namespace {
@@ -77,65 +82,23 @@ std::string PlaceLine(const std::string& script,
   return text;
 }
 
-// A marker of peer.double() or peer.object() as V8ValueToCefValue wrote it:
-// a keyed collection with exactly the marker key.
-CefRefPtr<CefValue> MarkedValue(const CefRefPtr<CefDictionaryValue>& dictionary,
-                                const char* marker) {
-  CefRefPtr<CefListValue> keys = dictionary->GetList(kKeyedCollectionKeys);
-  CefRefPtr<CefListValue> values = dictionary->GetList(kKeyedCollectionValues);
-  if (dictionary->GetSize() != 2 || !keys || !values || keys->GetSize() != 1 ||
-      values->GetSize() != 1 || keys->GetType(0) != VTYPE_STRING ||
-      keys->GetString(0).ToString() != marker) {
-    return nullptr;
-  }
-  return values->GetValue(0);
-}
+// The message value behind a value helper's result (peer.double(),
+// peer.object(), peer.list() ...). It lives as V8 user data, which script
+// cannot set or read: no ordinary peer value can pass for a marker.
+class MarkerData : public CefBaseRefCounted {
+ public:
+  explicit MarkerData(CefRefPtr<CefValue> markedValue)
+      : value(std::move(markedValue)) {}
+  MarkerData(const MarkerData&) = delete;
+  MarkerData& operator=(const MarkerData&) = delete;
 
-// A copy of a converted peer value with the markers replaced by what they
-// stand for.
-CefRefPtr<CefValue> Unmarked(const CefRefPtr<CefValue>& value) {
-  CefRefPtr<CefValue> result = CefValue::Create();
-  if (value->GetType() == VTYPE_LIST) {
-    CefRefPtr<CefListValue> in = value->GetList();
-    CefRefPtr<CefListValue> out = CefListValue::Create();
-    for (size_t i = 0; i < in->GetSize(); ++i) {
-      out->SetValue(i, Unmarked(in->GetValue(i)));
-    }
-    result->SetList(out);
-    return result;
-  }
-  if (value->GetType() != VTYPE_DICTIONARY) {
-    return value->Copy();
-  }
-  CefRefPtr<CefDictionaryValue> in = value->GetDictionary();
-  if (CefRefPtr<CefValue> number = MarkedValue(in, kDemoDoubleMarker)) {
-    if (number->GetType() == VTYPE_INT) {
-      result->SetDouble(number->GetInt());
-    } else if (number->GetType() == VTYPE_DOUBLE) {
-      result->SetDouble(number->GetDouble());
-    }
-    return result;
-  }
-  bool isObject = false;
-  if (CefRefPtr<CefValue> fields = MarkedValue(in, kDemoObjectMarker)) {
-    if (fields->GetType() != VTYPE_DICTIONARY) {
-      return result;  // NULL, as the fields converted
-    }
-    in = fields->GetDictionary();
-    isObject = true;
-  }
-  CefRefPtr<CefDictionaryValue> out = CefDictionaryValue::Create();
-  CefDictionaryValue::KeyList keys;
-  in->GetKeys(keys);
-  for (const CefString& key : keys) {
-    out->SetValue(key, Unmarked(in->GetValue(key)));
-  }
-  if (isObject) {
-    out->SetBool(kKeyedCollectionIsObject, true);
-  }
-  result->SetDictionary(out);
-  return result;
-}
+  CefRefPtr<CefValue> Value() const { return value->Copy(); }
+
+ private:
+  CefRefPtr<CefValue> value;
+
+  IMPLEMENT_REFCOUNTING(MarkerData);
+};
 
 // Ends the process when a run takes too long: a page or peer script that
 // never finishes must not hang whoever started the demo.
@@ -177,12 +140,154 @@ class Watchdog {
   std::thread thread;
 };
 
+// Forwards every renderer hook to the program's handler and tells the
+// session about each message the browser delivers to the renderer, with
+// what the program's hook answered.
+class TapHandler : public CefRenderProcessHandler {
+ public:
+  using Tap = std::function<void(CefRefPtr<CefFrame> frame,
+                                 CefRefPtr<CefProcessMessage> message,
+                                 std::optional<bool> handled)>;
+  TapHandler(CefRefPtr<CefRenderProcessHandler> programHandler, Tap onMessage)
+      : inner(std::move(programHandler)), tap(std::move(onMessage)) {}
+  TapHandler(const TapHandler&) = delete;
+  TapHandler& operator=(const TapHandler&) = delete;
+
+  void Detach() { tap = nullptr; }
+
+  // CefRenderProcessHandler methods:
+  void OnWebKitInitialized() override { inner->OnWebKitInitialized(); }
+  void OnBrowserCreated(CefRefPtr<CefBrowser> browser,
+                        CefRefPtr<CefDictionaryValue> extraInfo) override {
+    inner->OnBrowserCreated(browser, extraInfo);
+  }
+  void OnBrowserDestroyed(CefRefPtr<CefBrowser> browser) override {
+    inner->OnBrowserDestroyed(browser);
+  }
+  CefRefPtr<CefLoadHandler> GetLoadHandler() override {
+    return inner->GetLoadHandler();
+  }
+  void OnContextCreated(CefRefPtr<CefBrowser> browser,
+                        CefRefPtr<CefFrame> frame,
+                        CefRefPtr<CefV8Context> context) override {
+    inner->OnContextCreated(browser, frame, context);
+  }
+  void OnContextReleased(CefRefPtr<CefBrowser> browser,
+                         CefRefPtr<CefFrame> frame,
+                         CefRefPtr<CefV8Context> context) override {
+    inner->OnContextReleased(browser, frame, context);
+  }
+  void OnUncaughtException(CefRefPtr<CefBrowser> browser,
+                           CefRefPtr<CefFrame> frame,
+                           CefRefPtr<CefV8Context> context,
+                           CefRefPtr<CefV8Exception> exception,
+                           CefRefPtr<CefV8StackTrace> stackTrace) override {
+    inner->OnUncaughtException(browser, frame, context, exception, stackTrace);
+  }
+  void OnFocusedNodeChanged(CefRefPtr<CefBrowser> browser,
+                            CefRefPtr<CefFrame> frame,
+                            CefRefPtr<CefDOMNode> node) override {
+    inner->OnFocusedNodeChanged(browser, frame, node);
+  }
+  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
+                                CefRefPtr<CefFrame> frame,
+                                CefProcessId sourceProcess,
+                                CefRefPtr<CefProcessMessage> message) override {
+    if (tap) {
+      tap(frame, message, std::nullopt);
+    }
+    const bool handled =
+        inner->OnProcessMessageReceived(browser, frame, sourceProcess, message);
+    if (tap) {
+      tap(frame, message, handled);
+    }
+    return handled;
+  }
+
+ private:
+  CefRefPtr<CefRenderProcessHandler> inner;
+  Tap tap;
+
+  IMPLEMENT_REFCOUNTING(TapHandler);
+};
+
+// The program's application object with its render-process handler tapped.
+class TapApp : public CefApp {
+ public:
+  TapApp(CefRefPtr<CefApp> programApp, CefRefPtr<TapHandler> tapHandler)
+      : inner(std::move(programApp)), handler(std::move(tapHandler)) {}
+  TapApp(const TapApp&) = delete;
+  TapApp& operator=(const TapApp&) = delete;
+
+  // CefApp methods:
+  void OnBeforeCommandLineProcessing(
+      const CefString& processType,
+      CefRefPtr<CefCommandLine> commandLine) override {
+    inner->OnBeforeCommandLineProcessing(processType, commandLine);
+  }
+  void OnRegisterCustomSchemes(
+      CefRawPtr<CefSchemeRegistrar> registrar) override {
+    inner->OnRegisterCustomSchemes(registrar);
+  }
+  CefRefPtr<CefResourceBundleHandler> GetResourceBundleHandler() override {
+    return inner->GetResourceBundleHandler();
+  }
+  CefRefPtr<CefBrowserProcessHandler> GetBrowserProcessHandler() override {
+    return inner->GetBrowserProcessHandler();
+  }
+  CefRefPtr<CefRenderProcessHandler> GetRenderProcessHandler() override {
+    return handler;
+  }
+
+ private:
+  CefRefPtr<CefApp> inner;
+  CefRefPtr<TapHandler> handler;
+
+  IMPLEMENT_REFCOUNTING(TapApp);
+};
+
+// The host module's CefClient as a host wires the peer library into it:
+// frame notifications go to the library. Messages from the renderer are
+// handed over by the session, one step at a time.
+class DemoClient : public CefClient, public CefFrameHandler {
+ public:
+  explicit DemoClient(cef_launcher_peer::Peer* peerLibrary)
+      : library(peerLibrary) {}
+  DemoClient(const DemoClient&) = delete;
+  DemoClient& operator=(const DemoClient&) = delete;
+
+  void Detach() { library = nullptr; }
+
+  // CefClient methods:
+  CefRefPtr<CefFrameHandler> GetFrameHandler() override { return this; }
+
+  // CefFrameHandler methods:
+  void OnFrameAttached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame,
+                       bool reattached) override {
+    if (library) {
+      library->OnFrameAttached(browser, frame, reattached);
+    }
+  }
+  void OnFrameDetached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame) override {
+    if (library) {
+      library->OnFrameDetached(browser, frame);
+    }
+  }
+
+ private:
+  cef_launcher_peer::Peer* library;
+
+  IMPLEMENT_REFCOUNTING(DemoClient);
+};
+
 class DemoSession;
 
 // The native functions under the peer API script.
 class PeerNative : public CefV8Handler {
  public:
-  explicit PeerNative(DemoSession* session) : session(session) {}
+  explicit PeerNative(DemoSession* owner) : session(owner) {}
   PeerNative(const PeerNative&) = delete;
   PeerNative& operator=(const PeerNative&) = delete;
 
@@ -202,12 +307,18 @@ class PeerNative : public CefV8Handler {
   IMPLEMENT_REFCOUNTING(PeerNative);
 };
 
+// The peer's name for the main frame.
+constexpr char kMainFrameName[] = "main";
+
 class DemoSession {
  public:
-  DemoSession(CefRefPtr<CefApp> application,
-              const DemoOptions& options,
-              std::ostream& out)
-      : application(std::move(application)), options(options), out(out) {}
+  DemoSession(CefRefPtr<CefApp> app,
+              const DemoOptions& demoOptions,
+              std::ostream& output)
+      : application(std::move(app)),
+        options(demoOptions),
+        out(output),
+        limits(demoOptions.fullTrace ? kFullTrace : TraceLimits{}) {}
   DemoSession(const DemoSession&) = delete;
   DemoSession& operator=(const DemoSession&) = delete;
 
@@ -231,16 +342,34 @@ class DemoSession {
     std::function<CefRefPtr<CefV8Value>()> run;
     CefRefPtr<CefV8Value> promise;
   };
+  // A frame the peer addresses by name. `id` is empty until the action
+  // that opens it has run.
+  struct Frame {
+    std::string name;
+    std::string id;
+    std::string url;
+    size_t consoleShown = 0;
+    std::vector<std::string> console;
+  };
+  // A call of the page's, with the library's one answer to it.
+  struct PendingPageCall {
+    std::string function;
+    std::string frameId;
+    cef_launcher_peer::Reply reply;
+  };
   enum class Stop { kNone, kEnded, kPageScriptError, kPeerScriptError };
 
   // Output.
   void Print(const std::string& line);
   void FlushPageConsole();
   void PrintProblem(const std::string& prefix, const ScriptProblem& problem);
+  std::string PageLabel(const std::string& frameId) const;
 
   // Running scripts.
   bool InstallPeerApi();
-  void RunPageScript(const std::string& code, const std::string& file);
+  void RunPageScript(const std::string& code,
+                     const std::string& file,
+                     const std::string& onFrameId);
   void RunPeerScript(const std::string& code, const std::string& file);
   void PeerScriptError(CefRefPtr<CefV8Exception> exception);
   void PeerMisuse(const std::string& text);
@@ -257,14 +386,36 @@ class DemoSession {
   int Finish();
   void Teardown();
 
+  // Frames.
+  Frame* FrameNamed(const std::string& name);
+  const Frame* FrameWithId(const std::string& id) const;
+
   // Browser-side actions.
   void Queue(std::function<CefRefPtr<CefV8Value>()> run,
              CefRefPtr<CefV8Value> promise = nullptr);
   CefRefPtr<CefV8Value> QueueWithPromise(
       std::function<CefRefPtr<CefV8Value>()> run);
-  bool Deliver(CefRefPtr<CefProcessMessage> message);
-  void NoteReplySent(const CefRefPtr<CefProcessMessage>& message);
+  bool Deliver(const std::string& frameName,
+               CefRefPtr<CefProcessMessage> message);
+  int PumpBrowserSide();
+  void Delivered(CefRefPtr<CefFrame> frame,
+                 CefRefPtr<CefProcessMessage> message,
+                 std::optional<bool> handled);
+  void OnPageCall(const cef_launcher_peer::PageCall& call,
+                  cef_launcher_peer::Reply reply);
+  bool Answer(int32_t id,
+              bool isError,
+              CefRefPtr<CefValue> value,
+              const std::string& text);
+  void CallSettled(int token, const cef_launcher_peer::PageReply& reply);
+  void FrameChanged();
+
+  // Values.
   CefRefPtr<CefValue> PeerValue(const CefRefPtr<CefV8Value>& value);
+  CefRefPtr<CefListValue> PeerList(const CefRefPtr<CefV8Value>& array);
+  bool MakeMarker(const Arguments& arguments,
+                  CefRefPtr<CefV8Value>& retval,
+                  std::string& exception);
   CefRefPtr<CefV8Value> ScriptValue(const CefRefPtr<CefValue>& value);
   CefRefPtr<CefV8Value> StringArray(const std::vector<std::string>& texts);
 
@@ -273,30 +424,41 @@ class DemoSession {
   CefRefPtr<CefApp> application;
   DemoOptions options;
   std::ostream& out;
+  const TraceLimits limits;
 
   std::unique_ptr<RendererProcess> process;
+  CefRefPtr<TapHandler> tap;
+  // The browser process: cefsim's browser side with the peer library wired
+  // into the host's client.
+  std::unique_ptr<BrowserSide> hostSide;
+  std::unique_ptr<cef_launcher_peer::Peer> library;
+  CefRefPtr<DemoClient> client;
+  size_t browserLogShown = 0;
+  int deliveries = 0;
+  bool lastDeliveryHandled = false;
   std::unique_ptr<ScriptProblemWatch> watch;
   CefRefPtr<CefV8Context> peerContext;
   CefRefPtr<PeerNative> native;
   CefRefPtr<CefV8Value> dispatcher;
-  std::string frameId;
-  std::string currentUrl;
+  std::vector<Frame> frames;  // the main frame first
   std::string pageSource;
 
   std::deque<Action> actions;
   std::deque<Incoming> inbox;
   // peer.wait(): when on the simulated clock each promise settles.
   std::multimap<int64_t, CefRefPtr<CefV8Value>> waits;
+  // The value helpers' markers, by the user data that brands them.
+  std::map<const CefBaseRefCounted*, CefRefPtr<MarkerData>> markers;
 
   // The record.
-  size_t consoleShown = 0;
-  std::vector<std::string> pageConsole;
   std::vector<std::string> pageErrors;
   std::deque<ScriptProblem> errorPlaces;
   std::vector<ScriptProblem> peerErrors;  // uncaught, not yet reported
-  std::map<int32_t, std::string> unansweredPageCalls;
+  std::map<int32_t, PendingPageCall> unansweredPageCalls;
+  // peer.call()s not settled yet, by their token; waitReply()s by id.
+  std::map<int, std::string> awaitedCalls;
   std::map<int32_t, std::string> awaitedReplies;
-  int32_t nextPeerCallId = 0;
+  int nextCallToken = 0;
   int checks = 0;
   int failures = 0;
   Stop stop = Stop::kNone;
@@ -324,33 +486,48 @@ void DemoSession::Print(const std::string& line) {
   out << line << '\n' << std::flush;
 }
 
+// "page" for the main frame, `page[name]` for the others.
+std::string DemoSession::PageLabel(const std::string& frameId) const {
+  const Frame* frame = FrameWithId(frameId);
+  if (frame && frame->name == kMainFrameName) {
+    return "page";
+  }
+  return "page[" + (frame ? frame->name : frameId) + "]";
+}
+
 // Console lines happened before whatever is printed next; errors get the
 // place V8 reported for them.
 void DemoSession::FlushPageConsole() {
-  if (!process || frameId.empty()) {
+  if (!process || !watch) {
     return;
   }
   for (ScriptProblem& problem : watch->TakeUncaughtErrors(false)) {
     errorPlaces.push_back(std::move(problem));
   }
-  const std::vector<std::string> lines = process->Console(frameId);
-  for (; consoleShown < lines.size(); ++consoleShown) {
-    const std::string& line = lines[consoleShown];
-    pageConsole.push_back(line);
-    out << "page " << line << '\n';
-    static constexpr char kErrorPrefix[] = "error: ";
-    if (line.rfind(kErrorPrefix, 0) != 0 || errorPlaces.empty() ||
-        errorPlaces.front().text != line.substr(sizeof(kErrorPrefix) - 1)) {
+  for (Frame& frame : frames) {
+    if (frame.id.empty()) {
       continue;
     }
-    const ScriptProblem& place = errorPlaces.front();
-    pageErrors.push_back(place.text);
-    const std::string at =
-        PlaceLine(place.script, place.line, Trimmed(place.sourceLine));
-    if (!at.empty()) {
-      out << at << '\n';
+    const std::vector<std::string> lines = process->Console(frame.id);
+    const std::string label = PageLabel(frame.id);
+    for (; frame.consoleShown < lines.size(); ++frame.consoleShown) {
+      const std::string& line = lines[frame.consoleShown];
+      frame.console.push_back(line);
+      out << label << ' ' << line << '\n';
+      static constexpr char kErrorPrefix[] = "error: ";
+      if (line.rfind(kErrorPrefix, 0) != 0 || errorPlaces.empty() ||
+          errorPlaces.front().text != line.substr(sizeof(kErrorPrefix) - 1)) {
+        continue;
+      }
+      const ScriptProblem& place = errorPlaces.front();
+      pageErrors.push_back(place.text);
+      const std::string at =
+          PlaceLine(place.script, place.line, Trimmed(place.sourceLine));
+      if (!at.empty()) {
+        out << at << '\n';
+      }
+      errorPlaces.pop_front();
     }
-    errorPlaces.pop_front();
   }
   out << std::flush;
 }
@@ -370,16 +547,14 @@ bool DemoSession::InstallPeerApi() {
   peerContext->Enter();
   CefRefPtr<CefV8Value> object = CefV8Value::CreateObject(nullptr, nullptr);
   for (const char* function :
-       {"print", "setDispatcher", "send", "call", "reply", "replyError",
-        "navigate", "reload", "focus", "end", "check", "misuse", "valueText",
-        "awaitReply", "wait", "pageConsole", "pageErrors"}) {
+       {"print",     "setDispatcher", "answer",     "send",   "call",
+        "reply",     "replyError",    "navigate",   "reload", "focus",
+        "openFrame", "removeFrame",   "end",        "check",  "misuse",
+        "valueText", "marker",        "awaitReply", "wait",   "pageConsole",
+        "pageErrors"}) {
     object->SetValue(function, CefV8Value::CreateFunction(function, native),
                      V8_PROPERTY_ATTRIBUTE_NONE);
   }
-  object->SetValue("doubleKey", CefV8Value::CreateString(kDemoDoubleMarker),
-                   V8_PROPERTY_ATTRIBUTE_NONE);
-  object->SetValue("objectKey", CefV8Value::CreateString(kDemoObjectMarker),
-                   V8_PROPERTY_ATTRIBUTE_NONE);
   CefRefPtr<CefV8Value> install;
   CefRefPtr<CefV8Exception> exception;
   bool installed = peerContext->Eval(kDemoPeerApiSource, kDemoPeerApiUrl, 1,
@@ -401,11 +576,12 @@ bool DemoSession::InstallPeerApi() {
 }
 
 void DemoSession::RunPageScript(const std::string& code,
-                                const std::string& file) {
+                                const std::string& file,
+                                const std::string& onFrameId) {
   if (code.empty()) {
     return;
   }
-  const ScriptOutcome outcome = process->RunScript(frameId, code, file, 1);
+  const ScriptOutcome outcome = process->RunScript(onFrameId, code, file, 1);
   if (outcome.ok) {
     return;
   }
@@ -464,14 +640,126 @@ void DemoSession::PeerMisuse(const std::string& text) {
   stop = Stop::kPeerScriptError;
 }
 
+DemoSession::Frame* DemoSession::FrameNamed(const std::string& name) {
+  for (Frame& frame : frames) {
+    if (frame.name == name) {
+      return &frame;
+    }
+  }
+  return nullptr;
+}
+
+const DemoSession::Frame* DemoSession::FrameWithId(
+    const std::string& id) const {
+  for (const Frame& frame : frames) {
+    if (!id.empty() && frame.id == id) {
+      return &frame;
+    }
+  }
+  return nullptr;
+}
+
+// A marker stands for its message value; anything else is converted by the
+// program's own conversion.
 CefRefPtr<CefValue> DemoSession::PeerValue(const CefRefPtr<CefV8Value>& value) {
+  if (value && value->IsObject()) {
+    auto marker = markers.find(value->GetUserData().get());
+    if (marker != markers.end()) {
+      return marker->second->Value();
+    }
+  }
   std::vector<ScriptProblem> earlier = watch->TakeUncaughtErrors(true);
   peerErrors.insert(peerErrors.end(), earlier.begin(), earlier.end());
   CefRefPtr<CefValue> converted = V8ValueToCefValue(peerContext, value);
   // A getter that throws makes the value NULL; CEF also reports such throws
   // as uncaught, which is no error of the peer script here.
   watch->TakeUncaughtErrors(true);
-  return Unmarked(converted);
+  return converted;
+}
+
+// The peer values of a script array, one by one.
+CefRefPtr<CefListValue> DemoSession::PeerList(
+    const CefRefPtr<CefV8Value>& array) {
+  CefRefPtr<CefListValue> list = CefListValue::Create();
+  for (int i = 0; array && array->IsArray() && i < array->GetArrayLength();
+       ++i) {
+    list->SetValue(static_cast<size_t>(i), PeerValue(array->GetValue(i)));
+  }
+  return list;
+}
+
+// marker(kind, ...): a branded object standing for one message value. The
+// API script has checked the arguments.
+bool DemoSession::MakeMarker(const Arguments& arguments,
+                             CefRefPtr<CefV8Value>& retval,
+                             std::string& exception) {
+  auto argument = [&arguments](size_t index) -> CefRefPtr<CefV8Value> {
+    return index < arguments.size() ? arguments[index]
+                                    : CefV8Value::CreateUndefined();
+  };
+  const std::string kind = argument(0)->IsString()
+                               ? argument(0)->GetStringValue().ToString()
+                               : std::string();
+  namespace values = cef_launcher_peer;
+  // The items of a script array, one by one.
+  auto items = [this](const CefRefPtr<CefV8Value>& array) {
+    std::vector<CefRefPtr<CefValue>> converted;
+    for (int i = 0; array->IsArray() && i < array->GetArrayLength(); ++i) {
+      converted.push_back(PeerValue(array->GetValue(i)));
+    }
+    return converted;
+  };
+  CefRefPtr<CefValue> value;
+  if (kind == "int") {
+    value = values::Int(argument(1)->GetIntValue());
+  } else if (kind == "double") {
+    value = values::Double(argument(1)->GetDoubleValue());
+  } else if (kind == "list") {
+    value = values::List(items(argument(1)));
+  } else if (kind == "keyed") {
+    // A Map's or an object's keyed form, rebuilt around markers inside it.
+    const std::vector<CefRefPtr<CefValue>> keys = items(argument(1));
+    const std::vector<CefRefPtr<CefValue>> entries = items(argument(2));
+    values::MapEntries map;
+    for (size_t i = 0; i < keys.size() && i < entries.size(); ++i) {
+      map.emplace_back(keys[i], entries[i]);
+    }
+    value = values::Map(map);
+  } else if (kind == "dictionary") {
+    // Exactly these keys, whatever they say: no builder makes this.
+    const std::vector<CefRefPtr<CefValue>> keys = items(argument(1));
+    const std::vector<CefRefPtr<CefValue>> entries = items(argument(2));
+    CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
+    for (size_t i = 0; i < keys.size() && i < entries.size(); ++i) {
+      dictionary->SetValue(keys[i]->GetString(), entries[i]);
+    }
+    value = CefValue::Create();
+    value->SetDictionary(dictionary);
+  } else if (kind == "object") {
+    // The fields as converted, marked for the page as a plain object.
+    // Held while its entries, which refer into it, are read.
+    CefRefPtr<CefValue> converted = PeerValue(argument(1));
+    std::optional<values::KeyedCollection> fields =
+        values::ReadKeyed(converted);
+    values::ObjectFields object;
+    for (const auto& [key, entry] :
+         fields ? fields->entries : values::KeyedCollection().entries) {
+      object.emplace_back(key->GetString().ToString(), entry);
+    }
+    value =
+        fields && !fields->malformed ? values::Object(object) : values::Null();
+  } else {
+    exception = "peer: no value helper " + kind;
+    return false;
+  }
+  CefRefPtr<MarkerData> data = new MarkerData(value);
+  retval = CefV8Value::CreateObject(nullptr, nullptr);
+  if (!retval->SetUserData(data)) {
+    exception = "peer: the value helper could not mark its value";
+    return false;
+  }
+  markers.emplace(data.get(), data);
+  return true;
 }
 
 CefRefPtr<CefV8Value> DemoSession::ScriptValue(
@@ -503,31 +791,148 @@ CefRefPtr<CefV8Value> DemoSession::QueueWithPromise(
   return promise;
 }
 
-bool DemoSession::Deliver(CefRefPtr<CefProcessMessage> message) {
-  Print("browser → page  " + MessageText(message));
-  NoteReplySent(message);
-  std::optional<WireMessage> wire = TakeForSending(message);
-  if (!wire) {
-    Print("browser: the message could not be sent");
+// A message to a frame through its browser-side CefFrame; true when the
+// renderer's hook handled it.
+bool DemoSession::Deliver(const std::string& frameName,
+                          CefRefPtr<CefProcessMessage> message) {
+  const Frame* frame = FrameNamed(frameName);
+  CefRefPtr<CefFrame> hostFrame =
+      frame && !frame->id.empty() ? hostSide->Frame(frame->id) : nullptr;
+  if (!hostFrame) {
+    Print("browser: frame " + frameName +
+          " is gone; not sent: " + TraceText(message, limits));
     return false;
   }
-  const bool handled = process->DeliverMessage(frameId, *wire);
-  if (!handled) {
-    Print("browser: the renderer did not handle it");
+  const EncodedSize size = MeasureMessage(message);
+  if (!FitsChannel(size)) {
+    // Chromium refuses it (older mojo crashes the sender): not sent.
+    Print("browser: not sent: " + std::to_string(size.bytes) +
+          " bytes encoded, nesting " + std::to_string(size.nesting) +
+          ", past what the channel carries: " + TraceText(message, limits));
+    return false;
   }
-  return handled;
+  const int before = deliveries;
+  hostFrame->SendProcessMessage(PID_RENDERER, message);
+  PumpBrowserSide();
+  return deliveries > before && lastDeliveryHandled;
 }
 
-void DemoSession::NoteReplySent(const CefRefPtr<CefProcessMessage>& message) {
-  std::optional<BridgeMessage> decoded = ParseBridgeMessage(message);
-  if (!decoded) {
+// Delivers what the browser side has queued for the renderer, and shows
+// what it dropped.
+int DemoSession::PumpBrowserSide() {
+  const int steps = hostSide->Pump();
+  const std::vector<std::string>& log = hostSide->Log();
+  for (; browserLogShown < log.size(); ++browserLogShown) {
+    Print("browser: " + log[browserLogShown]);
+  }
+  return steps;
+}
+
+// The renderer receives a message from the browser (`handled` empty), and
+// its hook has run (`handled` set).
+void DemoSession::Delivered(CefRefPtr<CefFrame> frame,
+                            CefRefPtr<CefProcessMessage> message,
+                            std::optional<bool> handled) {
+  const std::string frameId =
+      frame ? frame->GetIdentifier().ToString() : std::string();
+  if (!handled) {
+    Print("browser → " + PageLabel(frameId) + "  " +
+          TraceText(message, limits));
     return;
   }
-  if (const auto* result = std::get_if<ResultMessage>(&*decoded)) {
-    unansweredPageCalls.erase(result->id);
-  } else if (const auto* error = std::get_if<ErrorMessage>(&*decoded)) {
-    unansweredPageCalls.erase(error->id);
+  ++deliveries;
+  lastDeliveryHandled = *handled;
+  if (!*handled) {
+    Print("browser: the renderer did not handle it");
   }
+}
+
+// The library hands over a call of the page's with its reply; the peer
+// script answers it through that reply, now or later.
+void DemoSession::OnPageCall(const cef_launcher_peer::PageCall& call,
+                             cef_launcher_peer::Reply reply) {
+  const std::string text = TraceText(
+      call.message ? call.message->GetArgumentList() : nullptr, limits);
+  const Frame* from = FrameWithId(call.frameId);
+  const std::string frameName = from ? from->name : call.frameId;
+  unansweredPageCalls[call.id] =
+      PendingPageCall{call.function, call.frameId, std::move(reply)};
+  Dispatch([&](CefRefPtr<CefV8Value> event) {
+    auto set = [&event](const char* key, CefRefPtr<CefV8Value> value) {
+      event->SetValue(key, value, V8_PROPERTY_ATTRIBUTE_NONE);
+    };
+    set("type", CefV8Value::CreateString("call"));
+    set("frame", CefV8Value::CreateString(frameName));
+    set("text", CefV8Value::CreateString(text));
+    set("id", CefV8Value::CreateInt(call.id));
+    set("function", CefV8Value::CreateString(call.function));
+    CefV8ValueList values = CefListToV8ValueList(peerContext, call.arguments);
+    CefRefPtr<CefV8Value> args =
+        CefV8Value::CreateArray(static_cast<int>(values.size()));
+    for (size_t i = 0; i < values.size(); ++i) {
+      args->SetValue(static_cast<int>(i),
+                     values[i] ? values[i] : CefV8Value::CreateNull());
+    }
+    set("args", args);
+  });
+}
+
+// Answers the page's call `id` through the library's reply; true when the
+// renderer's hook handled the answer.
+bool DemoSession::Answer(int32_t id,
+                         bool isError,
+                         CefRefPtr<CefValue> value,
+                         const std::string& text) {
+  auto pending = unansweredPageCalls.find(id);
+  if (pending == unansweredPageCalls.end()) {
+    Print("browser: no call " + std::to_string(id) +
+          " of the page's is waiting for an answer; nothing sent");
+    return false;
+  }
+  const int before = deliveries;
+  cef_launcher_peer::Reply& reply = pending->second.reply;
+  const cef_launcher_peer::SendStatus status =
+      isError ? reply.Error(text) : reply.Result(value);
+  // Refused as too large, the call still waits: an Error can follow.
+  if (!reply.pending()) {
+    unansweredPageCalls.erase(pending);
+  }
+  PumpBrowserSide();
+  return status == cef_launcher_peer::SendStatus::kSent &&
+         deliveries > before && lastDeliveryHandled;
+}
+
+// How one peer.call() ended, for the script.
+void DemoSession::CallSettled(int token,
+                              const cef_launcher_peer::PageReply& reply) {
+  using Outcome = cef_launcher_peer::PageReply::Outcome;
+  awaitedCalls.erase(token);
+  const std::string text =
+      reply.message ? TraceText(reply.message->GetArgumentList(), limits)
+                    : std::string();
+  CefRefPtr<CefValue> value = reply.value;
+  Dispatch([&](CefRefPtr<CefV8Value> event) {
+    auto set = [&event](const char* key, CefRefPtr<CefV8Value> entry) {
+      event->SetValue(key, entry, V8_PROPERTY_ATTRIBUTE_NONE);
+    };
+    set("type", CefV8Value::CreateString("settled"));
+    set("token", CefV8Value::CreateInt(token));
+    set("id", CefV8Value::CreateInt(reply.id));
+    set("ok", CefV8Value::CreateBool(reply.outcome == Outcome::kResult));
+    if (reply.outcome == Outcome::kResult) {
+      set("value", ScriptValue(value));
+    } else {
+      set("message", CefV8Value::CreateString(reply.text));
+    }
+    set("text", CefV8Value::CreateString(text));
+  });
+}
+
+// The renderer's frames changed: the browser side follows, detaching what
+// went (the library fails calls into it).
+void DemoSession::FrameChanged() {
+  hostSide->SyncFrames();
+  PumpBrowserSide();
 }
 
 bool DemoSession::Native(const std::string& name,
@@ -547,6 +952,15 @@ bool DemoSession::Native(const std::string& name,
   auto integer = [&argument](size_t index) {
     CefRefPtr<CefV8Value> value = argument(index);
     return value->IsInt() ? value->GetIntValue() : 0;
+  };
+  // Per-frame calls name their frame last; it must be one the peer knows.
+  auto knownFrame = [&](size_t index) {
+    if (FrameNamed(text(index))) {
+      return true;
+    }
+    exception = "peer: no frame named " + Quoted(text(index));
+    PeerMisuse(exception);
+    return false;
   };
 
   if (name == "print") {
@@ -575,83 +989,162 @@ bool DemoSession::Native(const std::string& name,
         Print(at);
       }
     }
+  } else if (name == "marker") {
+    return MakeMarker(arguments, retval, exception);
+  } else if (name == "answer") {
+    library->Handle(text(0), [this](const cef_launcher_peer::PageCall& call,
+                                    cef_launcher_peer::Reply reply) {
+      OnPageCall(call, std::move(reply));
+    });
   } else if (name == "call") {
-    const std::string path = text(0);
-    CefRefPtr<CefV8Value> values = argument(1);
-    CefRefPtr<CefListValue> list = CefListValue::Create();
-    for (int i = 0; values->IsArray() && i < values->GetArrayLength(); ++i) {
-      list->SetValue(static_cast<size_t>(i), PeerValue(values->GetValue(i)));
+    if (!knownFrame(2)) {
+      return false;
     }
-    const int32_t id = nextPeerCallId++;
-    awaitedReplies[id] = "peer.call(" + Quoted(path) + ")";
-    CefRefPtr<CefProcessMessage> message =
-        CallMessage(path, list, id).ToProcessMessage();
-    Queue([this, message] {
-      Deliver(message);
+    const std::string path = text(0);
+    CefRefPtr<CefListValue> list = PeerList(argument(1));
+    const int token = nextCallToken++;
+    awaitedCalls[token] = "peer.call(" + Quoted(path) + ")";
+    Queue([this, token, path, list, frameName = text(2)] {
+      const Frame* frame = FrameNamed(frameName);
+      CefRefPtr<CefFrame> hostFrame =
+          frame && !frame->id.empty() ? hostSide->Frame(frame->id) : nullptr;
+      library->CallPage(hostFrame, path, list,
+                        [this, token](const cef_launcher_peer::PageReply& r) {
+                          CallSettled(token, r);
+                        });
+      PumpBrowserSide();
       return nullptr;
     });
-    retval = CefV8Value::CreateInt(id);
+    retval = CefV8Value::CreateInt(token);
   } else if (name == "awaitReply") {
     awaitedReplies.try_emplace(
         integer(0), "peer.waitReply(" + std::to_string(integer(0)) + ")");
   } else if (name == "reply" || name == "replyError") {
     const int32_t id = integer(0);
-    CefRefPtr<CefProcessMessage> message =
-        name == "reply"
-            ? ResultMessage{id, PeerValue(argument(1))}.ToProcessMessage()
-            : ErrorMessage{id, CefString(text(1))}.ToProcessMessage();
-    retval = QueueWithPromise(
-        [this, message] { return CefV8Value::CreateBool(Deliver(message)); });
+    const bool isError = name == "replyError";
+    CefRefPtr<CefValue> value = isError ? nullptr : PeerValue(argument(1));
+    retval = QueueWithPromise([this, id, isError, value, error = text(1)] {
+      return CefV8Value::CreateBool(Answer(id, isError, value, error));
+    });
   } else if (name == "send") {
-    CefRefPtr<CefValue> list = PeerValue(argument(1));
+    if (!knownFrame(2)) {
+      return false;
+    }
+    CefRefPtr<CefListValue> list = PeerList(argument(1));
     CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(text(0));
-    if (!message || list->GetType() != VTYPE_LIST) {
+    if (!message) {
       exception = "peer.send: no message can be made of this";
       return false;
     }
-    CefRefPtr<CefListValue> entries = list->GetList();
     CefRefPtr<CefListValue> target = message->GetArgumentList();
-    for (size_t i = 0; i < entries->GetSize(); ++i) {
-      target->SetValue(i, entries->GetValue(i));
+    for (size_t i = 0; i < list->GetSize(); ++i) {
+      target->SetValue(i, list->GetValue(i));
     }
-    retval = QueueWithPromise(
-        [this, message] { return CefV8Value::CreateBool(Deliver(message)); });
-  } else if (name == "navigate" || name == "reload") {
-    const bool reload = name == "reload";
-    const std::string url = reload ? std::string() : text(0);
+    retval = QueueWithPromise([this, message, frame = text(2)] {
+      return CefV8Value::CreateBool(Deliver(frame, message));
+    });
+  } else if (name == "openFrame") {
+    const std::string frameName = text(0);
+    if (FrameNamed(frameName)) {
+      exception = "peer.openFrame: a frame is named " + Quoted(frameName);
+      PeerMisuse(exception);
+      return false;
+    }
+    if (!knownFrame(2)) {
+      return false;
+    }
+    Frame opened;
+    opened.name = frameName;
+    opened.url = text(1);
+    frames.push_back(opened);
     std::optional<std::string> script;
-    if (reload) {
-      script = pageSource;
-    } else if (argument(1)->IsString()) {
-      script = text(1);
+    if (argument(3)->IsString()) {
+      script = text(3);
     }
-    retval = QueueWithPromise([this, reload, url, script] {
-      const std::string target = reload ? currentUrl : url;
-      Print(std::string("browser: ") + (reload ? "reload " : "navigate to ") +
-            target);
-      process->Navigate(frameId, target);
-      currentUrl = target;
+    retval = QueueWithPromise([this, frameName, parent = text(2), script] {
+      Frame* frame = FrameNamed(frameName);
+      const Frame* parentFrame = FrameNamed(parent);
+      Print("browser: frame " + frameName + " opens " + frame->url + " in " +
+            parent);
+      FrameSpec spec;
+      spec.name = frameName;
+      spec.url = frame->url;
+      frame->id = parentFrame->id.empty()
+                      ? std::string()
+                      : process->AddFrame(parentFrame->id, spec);
+      if (frame->id.empty()) {
+        Print("browser: frame " + frameName + " could not open: " + parent +
+              " is gone");
+        return CefV8Value::CreateBool(false);
+      }
+      // FrameNamed's pointer may move once RunPageScript adds frames.
+      const std::string id = frame->id;
+      FrameChanged();
       if (script) {
-        RunPageScript(*script, reload ? options.pageFile : target);
+        RunPageScript(*script, spec.url, id);
+      }
+      return CefV8Value::CreateBool(true);
+    });
+  } else if (name == "removeFrame") {
+    if (!knownFrame(0)) {
+      return false;
+    }
+    retval = QueueWithPromise([this, frameName = text(0)] {
+      Print("browser: frame " + frameName + " is removed");
+      const std::string id = FrameNamed(frameName)->id;
+      if (!id.empty()) {
+        process->RemoveFrame(id);
+        FrameChanged();
       }
       return CefV8Value::CreateUndefined();
     });
+  } else if (name == "navigate" || name == "reload") {
+    const bool reload = name == "reload";
+    const size_t frameArgument = reload ? 0 : 2;
+    if (!knownFrame(frameArgument)) {
+      return false;
+    }
+    const std::string url = reload ? std::string() : text(0);
+    std::optional<std::string> script;
+    if (!reload && argument(1)->IsString()) {
+      script = text(1);
+    }
+    retval = QueueWithPromise(
+        [this, reload, url, script, frameName = text(frameArgument)] {
+          Frame* frame = FrameNamed(frameName);
+          const bool isMain = frameName == kMainFrameName;
+          const std::string target = reload ? frame->url : url;
+          Print("browser: " + (isMain ? std::string() : frameName + ": ") +
+                (reload ? "reload " : "navigate to ") + target);
+          const std::string id = frame->id;
+          process->Navigate(id, target);
+          frame->url = target;
+          FrameChanged();
+          if (reload && isMain) {
+            RunPageScript(pageSource, options.pageFile, id);
+          } else if (script) {
+            RunPageScript(*script, target, id);
+          }
+          return CefV8Value::CreateUndefined();
+        });
   } else if (name == "focus") {
+    if (!knownFrame(2)) {
+      return false;
+    }
     const std::string target = text(0);
     const std::string tagName = text(1);
-    retval = QueueWithPromise([this, target, tagName] {
+    retval = QueueWithPromise([this, target, tagName, frameName = text(2)] {
       FocusTarget focus = FocusTarget::kElement;
       std::string where = "an element <" + tagName + ">";
-      if (target == "other") {
-        focus = FocusTarget::kNonElement;
-        where = "a node that is not an element";
-      } else if (target == "none") {
+      if (target == "none") {
         focus = FocusTarget::kNothing;
         where = "nothing";
       }
-      Print("browser: focus moves to " + where);
+      Print("browser: focus moves to " + where +
+            (frameName == kMainFrameName ? std::string()
+                                         : " in frame " + frameName));
       const size_t before = inbox.size();
-      process->ChangeFocus(frameId, focus, tagName);
+      process->ChangeFocus(FrameNamed(frameName)->id, focus, tagName);
       // The report the change caused, if the renderer sent one.
       for (size_t i = before; i < inbox.size(); ++i) {
         std::optional<BridgeMessage> decoded =
@@ -677,10 +1170,12 @@ bool DemoSession::Native(const std::string& name,
       endCode = integer(0);
     }
   } else if (name == "valueText") {
-    retval = CefV8Value::CreateString(ValueText(PeerValue(argument(0))));
+    retval =
+        CefV8Value::CreateString(TraceText(PeerValue(argument(0)), kFullTrace));
   } else if (name == "pageConsole") {
     FlushPageConsole();
-    retval = StringArray(pageConsole);
+    const Frame* frame = FrameNamed(text(0));
+    retval = StringArray(frame ? frame->console : std::vector<std::string>());
   } else if (name == "pageErrors") {
     FlushPageConsole();
     retval = StringArray(pageErrors);
@@ -707,57 +1202,49 @@ int DemoSession::Dispatch(
   return result && result->IsInt() ? result->GetIntValue() : 0;
 }
 
+// A message from the renderer reaches the host's client. The session notes
+// the replies it sees (for peer.replies and raw waitReply()s); the library
+// does the rest: it answers calls through the handlers, settles peer.call()s
+// and reports focus.
 void DemoSession::HandleIncoming(const Incoming& incoming) {
-  std::optional<BridgeMessage> decoded = ParseBridgeMessage(incoming.message);
-  if (!decoded) {
-    Print("browser: not a bridge message; dropped");
+  CefRefPtr<CefFrame> hostFrame = hostSide->Frame(incoming.frameId);
+  if (!hostFrame) {
+    Print("browser: dropped a message from frame " + incoming.frameId +
+          ", which the browser no longer has");
     return;
   }
-  const std::string text = ValueText(incoming.message->GetArgumentList());
-  auto set = [](CefRefPtr<CefV8Value> event, const char* key,
-                CefRefPtr<CefV8Value> value) {
-    event->SetValue(key, value, V8_PROPERTY_ATTRIBUTE_NONE);
-  };
-  if (const auto* call = std::get_if<CallMessage>(&*decoded)) {
-    unansweredPageCalls[call->id] = call->function;
+  std::optional<BridgeMessage> decoded = ParseBridgeMessage(incoming.message);
+  const Frame* from = FrameWithId(incoming.frameId);
+  const std::string frameName = from ? from->name : incoming.frameId;
+  const ResultMessage* result =
+      decoded ? std::get_if<ResultMessage>(&*decoded) : nullptr;
+  const ErrorMessage* error =
+      decoded ? std::get_if<ErrorMessage>(&*decoded) : nullptr;
+  if (result || error) {
+    const int32_t id = result ? result->id : error->id;
+    awaitedReplies.erase(id);
+    const std::string text =
+        TraceText(incoming.message->GetArgumentList(), limits);
     Dispatch([&](CefRefPtr<CefV8Value> event) {
-      set(event, "type", CefV8Value::CreateString("call"));
-      set(event, "id", CefV8Value::CreateInt(call->id));
-      set(event, "function", CefV8Value::CreateString(call->function));
-      CefV8ValueList values =
-          CefListToV8ValueList(peerContext, call->arguments);
-      CefRefPtr<CefV8Value> args =
-          CefV8Value::CreateArray(static_cast<int>(values.size()));
-      for (size_t i = 0; i < values.size(); ++i) {
-        args->SetValue(static_cast<int>(i),
-                       values[i] ? values[i] : CefV8Value::CreateNull());
+      auto set = [&event](const char* key, CefRefPtr<CefV8Value> value) {
+        event->SetValue(key, value, V8_PROPERTY_ATTRIBUTE_NONE);
+      };
+      set("type", CefV8Value::CreateString("reply"));
+      set("frame", CefV8Value::CreateString(frameName));
+      set("text", CefV8Value::CreateString(text));
+      set("id", CefV8Value::CreateInt(id));
+      if (result) {
+        set("value", ScriptValue(result->value));
+      } else {
+        set("message", CefV8Value::CreateString(error->message));
       }
-      set(event, "args", args);
-      set(event, "text", CefV8Value::CreateString(text));
-    });
-  } else if (const auto* result = std::get_if<ResultMessage>(&*decoded)) {
-    awaitedReplies.erase(result->id);
-    Dispatch([&](CefRefPtr<CefV8Value> event) {
-      set(event, "type", CefV8Value::CreateString("result"));
-      set(event, "id", CefV8Value::CreateInt(result->id));
-      set(event, "value", ScriptValue(result->value));
-      set(event, "text", CefV8Value::CreateString(text));
-    });
-  } else if (const auto* error = std::get_if<ErrorMessage>(&*decoded)) {
-    awaitedReplies.erase(error->id);
-    Dispatch([&](CefRefPtr<CefV8Value> event) {
-      set(event, "type", CefV8Value::CreateString("error"));
-      set(event, "id", CefV8Value::CreateInt(error->id));
-      set(event, "message", CefV8Value::CreateString(error->message));
-      set(event, "text", CefV8Value::CreateString(text));
-    });
-  } else if (const auto* focus = std::get_if<FocusChangeMessage>(&*decoded)) {
-    Dispatch([&](CefRefPtr<CefV8Value> event) {
-      set(event, "type", CefV8Value::CreateString("focus"));
-      set(event, "focused", CefV8Value::CreateBool(focus->elementFocused));
-      set(event, "text", CefV8Value::CreateString(text));
     });
   }
+  if (!library->OnProcessMessageReceived(hostFrame->GetBrowser(), hostFrame,
+                                         PID_RENDERER, incoming.message)) {
+    Print("browser: not a bridge message; dropped");
+  }
+  PumpBrowserSide();
 }
 
 void DemoSession::RunAction(Action action) {
@@ -863,15 +1350,22 @@ int DemoSession::Finish() {
         "browser: page timers are still pending (peer.wait(ms) lets "
         "simulated time pass)");
   }
-  for (const auto& [id, function] : unansweredPageCalls) {
+  for (const auto& [id, call] : unansweredPageCalls) {
     Print("browser: the page's call " + std::to_string(id) + " (" +
-          Quoted(function) + ") was never answered");
+          Quoted(call.function) + ") was never answered");
   }
   if (stop == Stop::kNone) {
-    for (const auto& [id, awaited] : awaitedReplies) {
+    std::vector<std::string> awaited;
+    for (const auto& [token, what] : awaitedCalls) {
+      awaited.push_back(what);
+    }
+    for (const auto& [id, what] : awaitedReplies) {
+      awaited.push_back(what);
+    }
+    for (const std::string& what : awaited) {
       ++checks;
       ++failures;
-      Print("peer FAILED: no reply came for " + awaited);
+      Print("peer FAILED: no reply came for " + what);
     }
   }
   const std::string expectations =
@@ -912,9 +1406,21 @@ void DemoSession::Teardown() {
   inbox.clear();
   waits.clear();
   dispatcher = nullptr;
+  markers.clear();
   if (native) {
     native->Detach();
   }
+  if (tap) {
+    tap->Detach();
+  }
+  // Replies still held answer with the library's Error as they go; nothing
+  // delivers it any more.
+  unansweredPageCalls.clear();
+  if (client) {
+    client->Detach();
+  }
+  library.reset();
+  hostSide.reset();
   peerContext = nullptr;
   watch.reset();
   // Closing the browser is not part of the trace.
@@ -938,24 +1444,66 @@ int DemoSession::Run() {
         " and peer " +
         (options.peerFile.empty() ? "(none)" : options.peerFile));
 
-  process = std::make_unique<RendererProcess>(application);
+  // The program's hooks, tapped so that the trace shows each message as the
+  // renderer receives it.
+  CefRefPtr<CefApp> tapped = application;
+  if (CefRefPtr<CefRenderProcessHandler> handler =
+          application->GetRenderProcessHandler()) {
+    tap = new TapHandler(handler, [this](CefRefPtr<CefFrame> frame,
+                                         CefRefPtr<CefProcessMessage> message,
+                                         std::optional<bool> handled) {
+      Delivered(frame, message, handled);
+    });
+    tapped = new TapApp(application, tap);
+  }
+  process = std::make_unique<RendererProcess>(tapped);
+  hostSide = std::make_unique<BrowserSide>(*process);
+  library = std::make_unique<cef_launcher_peer::Peer>();
+  library->SetLogSink(
+      [this](const std::string& line) { Print("browser: " + line); });
+  // Calls of functions nobody answers stay pending, held by the session.
+  library->SetFallback([this](const cef_launcher_peer::PageCall& call,
+                              cef_launcher_peer::Reply reply) {
+    OnPageCall(call, std::move(reply));
+  });
+  library->SetFocusObserver([this](CefRefPtr<CefBrowser>,
+                                   CefRefPtr<CefFrame> frame,
+                                   bool elementFocused) {
+    const Frame* from =
+        FrameWithId(frame ? frame->GetIdentifier().ToString() : "");
+    Dispatch([&](CefRefPtr<CefV8Value> event) {
+      event->SetValue("type", CefV8Value::CreateString("focus"),
+                      V8_PROPERTY_ATTRIBUTE_NONE);
+      event->SetValue("frame", CefV8Value::CreateString(from ? from->name : ""),
+                      V8_PROPERTY_ATTRIBUTE_NONE);
+      event->SetValue("focused", CefV8Value::CreateBool(elementFocused),
+                      V8_PROPERTY_ATTRIBUTE_NONE);
+    });
+  });
+  client = new DemoClient(library.get());
+  hostSide->SetClient(client);
   process->SetOutbox([this](const std::string& frame, const WireMessage& wire) {
     // What the browser process receives: a read-only copy.
     CefRefPtr<CefProcessMessage> message = Receive(wire);
-    Print("page → browser  " + MessageText(message));
+    Print(PageLabel(frame) + " → browser  " + TraceText(message, limits));
     inbox.push_back(Incoming{frame, message});
   });
   watch = std::make_unique<ScriptProblemWatch>(kDemoPeerApiUrl);
   // The browser side: no page's, and no render-process hook sees it.
   peerContext = process->NewStandaloneContext();
-  currentUrl = options.url;
   FrameSpec mainFrame;
-  mainFrame.url = currentUrl;
-  frameId = process->OpenBrowser({mainFrame}).frameIds.front();
-  Print("browser: opened " + currentUrl);
+  mainFrame.url = options.url;
+  Frame main;
+  main.name = kMainFrameName;
+  const BrowserInfo browser = process->OpenBrowser({mainFrame});
+  hostSide->BrowserOpened(browser.id);
+  main.id = browser.frameIds.front();
+  main.url = options.url;
+  frames.push_back(main);
+  Print("browser: opened " + options.url);
 
   if (InstallPeerApi()) {
-    RunPageScript(pageSource, options.pageFile);
+    RunPageScript(pageSource, options.pageFile, frames.front().id);
     AfterStep();
   }
   if (!Stopped()) {

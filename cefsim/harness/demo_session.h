@@ -15,6 +15,8 @@ struct DemoOptions {
   std::string peerFile;  // empty: nobody answers
   std::string url = "https://game.ui/";
   int timeoutSeconds = 30;  // 0: none
+  // Long strings and binaries whole in the trace, not cut.
+  bool fullTrace = false;
 };
 
 // Exit codes of a run.

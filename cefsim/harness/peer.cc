@@ -3,10 +3,69 @@
 #include <variant>
 
 #include "bridge/bridge_message.h"
+#include "cefsim/browser_side.h"
 #include "cefsim/renderer_harness.h"
 #include "cefsim/value_text.h"
+#include "include/cef_frame_handler.h"
 
 namespace cefsim {
+namespace {
+
+// The host's CefClient with the library wired in, as docs/peer.md shows.
+class PeerClient : public CefClient,
+                   public CefFrameHandler,
+                   public CefRequestHandler {
+ public:
+  explicit PeerClient(cef_launcher_peer::Peer* peerLibrary)
+      : library(peerLibrary) {}
+  PeerClient(const PeerClient&) = delete;
+  PeerClient& operator=(const PeerClient&) = delete;
+
+  void Detach() { library = nullptr; }
+
+  // CefClient methods:
+  CefRefPtr<CefFrameHandler> GetFrameHandler() override { return this; }
+  CefRefPtr<CefRequestHandler> GetRequestHandler() override { return this; }
+  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
+                                CefRefPtr<CefFrame> frame,
+                                CefProcessId sourceProcess,
+                                CefRefPtr<CefProcessMessage> message) override {
+    return library && library->OnProcessMessageReceived(browser, frame,
+                                                        sourceProcess, message);
+  }
+
+  // CefFrameHandler methods:
+  void OnFrameAttached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame,
+                       bool reattached) override {
+    if (library) {
+      library->OnFrameAttached(browser, frame, reattached);
+    }
+  }
+  void OnFrameDetached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame) override {
+    if (library) {
+      library->OnFrameDetached(browser, frame);
+    }
+  }
+
+  // CefRequestHandler methods:
+  void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser,
+                                 TerminationStatus /*status*/,
+                                 int /*errorCode*/,
+                                 const CefString& /*errorString*/) override {
+    if (library) {
+      library->OnRenderProcessTerminated(browser);
+    }
+  }
+
+ private:
+  cef_launcher_peer::Peer* library;
+
+  IMPLEMENT_REFCOUNTING(PeerClient);
+};
+
+}  // namespace
 
 PeerReply PeerReply::Result(CefRefPtr<CefValue> value) {
   PeerReply reply;
@@ -28,10 +87,53 @@ std::string PeerReply::Text() const {
   return "Result " + ValueText(value);
 }
 
-BrowserPeer::BrowserPeer(RendererHarness& harness) : harness(harness) {}
+BrowserPeer::BrowserPeer(RendererHarness& owner)
+    : harness(owner), library(std::make_unique<cef_launcher_peer::Peer>()) {
+  library->SetLogSink([this](const std::string& line) { log.push_back(line); });
+  // Calls nobody answers stay pending, held until Reply answers them.
+  library->SetFallback([this](const cef_launcher_peer::PageCall& call,
+                              cef_launcher_peer::Reply reply) {
+    OnCall(call, std::move(reply));
+  });
+  library->SetFocusObserver(
+      [this](CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>, bool elementFocused) {
+        focus.push_back(elementFocused);
+      });
+  client = new PeerClient(library.get());
+  harness.SetClient(client);
+}
+
+BrowserPeer::~BrowserPeer() {
+  // The harness has closed its browser side by now: the held replies' frames
+  // are invalid, so their Errors are not sent.
+  held.clear();
+  static_cast<PeerClient*>(client.get())->Detach();
+}
+
+void BrowserPeer::OnCall(const cef_launcher_peer::PageCall& call,
+                         cef_launcher_peer::Reply reply) {
+  auto handler = handlers.find(call.function);
+  if (handler != handlers.end()) {
+    const Call received{call.frameId, call.id, call.function, call.arguments,
+                        call.message};
+    if (std::optional<PeerReply> answer = handler->second(received)) {
+      if (answer->isError) {
+        reply.Error(answer->error);
+      } else {
+        reply.Result(answer->value);
+      }
+      return;
+    }
+  }
+  held[{call.frameId, call.id}] = std::move(reply);
+}
 
 void BrowserPeer::Answer(const std::string& function, CallHandler handler) {
   handlers[function] = std::move(handler);
+  library->Handle(function, [this](const cef_launcher_peer::PageCall& call,
+                                   cef_launcher_peer::Reply reply) {
+    OnCall(call, std::move(reply));
+  });
 }
 
 void BrowserPeer::AnswerWith(const std::string& function, PeerReply reply) {
@@ -41,20 +143,46 @@ void BrowserPeer::AnswerWith(const std::string& function, PeerReply reply) {
 bool BrowserPeer::Reply(const std::string& frameId,
                         int32_t id,
                         const PeerReply& reply) {
-  CefRefPtr<CefProcessMessage> message =
-      reply.isError
-          ? ErrorMessage{id, CefString(reply.error)}.ToProcessMessage()
-          : ResultMessage{id, reply.value}.ToProcessMessage();
-  return harness.DeliverMessage(frameId, message);
+  auto call = held.find({frameId, id});
+  if (call == held.end()) {
+    // Calls still on their way reach the library first.
+    Pump();
+    call = held.find({frameId, id});
+  }
+  if (call == held.end()) {
+    CefRefPtr<CefProcessMessage> message =
+        reply.isError
+            ? ErrorMessage{id, CefString(reply.error)}.ToProcessMessage()
+            : ResultMessage{id, reply.value}.ToProcessMessage();
+    return SendRaw(frameId, message);
+  }
+  cef_launcher_peer::Reply& answer = call->second;
+  const cef_launcher_peer::SendStatus status =
+      reply.isError ? answer.Error(reply.error) : answer.Result(reply.value);
+  if (!answer.pending()) {
+    held.erase(call);
+  }
+  Pump();
+  return status == cef_launcher_peer::SendStatus::kSent;
 }
 
 std::optional<PeerReply> BrowserPeer::CallPage(
     const std::string& frameId,
     const std::string& path,
     CefRefPtr<CefListValue> arguments) {
-  const int32_t id = nextPeerCallId++;
-  SendCall(frameId, path, arguments, id);
-  return ReplyFor(id);
+  // Shared: a reply may come after this returns, or never.
+  auto settled = std::make_shared<std::optional<PeerReply>>();
+  library->CallPage(harness.HostFrame(frameId), path, arguments,
+                    [settled](const cef_launcher_peer::PageReply& reply) {
+                      using Outcome = cef_launcher_peer::PageReply::Outcome;
+                      if (reply.outcome == Outcome::kResult) {
+                        *settled = PeerReply::Result(reply.value->Copy());
+                      } else if (reply.outcome == Outcome::kError) {
+                        *settled = PeerReply::Error(reply.text);
+                      }
+                    });
+  Pump();
+  return *settled;
 }
 
 bool BrowserPeer::SendCall(const std::string& frameId,
@@ -66,13 +194,13 @@ bool BrowserPeer::SendCall(const std::string& frameId,
   }
   // The peer's ids are its own; the program's counter is not touched.
   CallMessage call(path, arguments, id);
-  const bool handled = harness.DeliverMessage(frameId, call.ToProcessMessage());
-  Pump();
-  return handled;
+  return SendRaw(frameId, call.ToProcessMessage());
 }
 
 bool BrowserPeer::SendRaw(const std::string& frameId,
                           CefRefPtr<CefProcessMessage> message) {
+  // What the browser side holds goes first, in order.
+  Pump();
   const bool handled = harness.DeliverMessage(frameId, message);
   Pump();
   return handled;
@@ -100,36 +228,36 @@ std::optional<PeerReply> BrowserPeer::ReplyFor(int32_t id) const {
 }
 
 int BrowserPeer::Pump() {
-  int handled = 0;
-  // Answers may make the renderer send more; the log grows while we walk.
+  int recorded = Record();
+  // Answers may make the renderer send more.
+  while (harness.browserSide().Pump() > 0) {
+    recorded += Record();
+  }
+  return recorded;
+}
+
+// Decodes the renderer's messages not seen yet into the record.
+int BrowserPeer::Record() {
+  int recorded = 0;
   while (seen < harness.SentMessages().size()) {
     const SentMessage entry = harness.SentMessages()[seen++];
-    ++handled;
+    ++recorded;
     std::optional<BridgeMessage> decoded = ParseBridgeMessage(entry.message);
     if (!decoded) {
       unparsed.push_back(MessageText(entry.message));
       continue;
     }
     if (auto* call = std::get_if<CallMessage>(&*decoded)) {
-      Call received{entry.frameId, call->id, call->function, call->arguments};
-      renderCalls.push_back(received);
-      auto handler = handlers.find(call->function);
-      if (handler == handlers.end()) {
-        continue;
-      }
-      if (std::optional<PeerReply> reply = handler->second(received)) {
-        Reply(entry.frameId, call->id, *reply);
-      }
+      renderCalls.push_back(Call{entry.frameId, call->id, call->function,
+                                 call->arguments, entry.message});
     } else if (auto* result = std::get_if<ResultMessage>(&*decoded)) {
       pageReplies.emplace_back(result->id, PeerReply::Result(result->value));
     } else if (auto* error = std::get_if<ErrorMessage>(&*decoded)) {
       pageReplies.emplace_back(error->id,
                                PeerReply::Error(error->message.ToString()));
-    } else if (auto* report = std::get_if<FocusChangeMessage>(&*decoded)) {
-      focus.push_back(report->elementFocused);
     }
   }
-  return handled;
+  return recorded;
 }
 
 }  // namespace cefsim

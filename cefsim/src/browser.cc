@@ -595,8 +595,7 @@ void RendererProcess::DispatchFocus(FrameModel* frame,
   auto documentAlive = std::make_shared<bool>(true);
   CefRefPtr<CefDOMNode> node;
   if (target != FocusTarget::kNothing) {
-    node =
-        NewFocusedNode(documentAlive, target == FocusTarget::kElement, tagName);
+    node = NewFocusedNode(documentAlive, tagName);
   }
   handler->OnFocusedNodeChanged(WrapBrowser(browser), WrapFrame(frame), node);
   // CEF detaches the document and its nodes right after the call.

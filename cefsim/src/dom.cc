@@ -9,12 +9,8 @@ namespace {
 
 class DOMNodeImpl : public CefDOMNode {
  public:
-  DOMNodeImpl(std::shared_ptr<bool> documentAlive,
-              bool element,
-              std::string tagName)
-      : documentAlive(std::move(documentAlive)),
-        element(element),
-        tagName(std::move(tagName)) {}
+  DOMNodeImpl(std::shared_ptr<bool> documentAlive, std::string tagName)
+      : documentAlive(std::move(documentAlive)), tagName(std::move(tagName)) {}
   DOMNodeImpl(const DOMNodeImpl&) = delete;
   DOMNodeImpl& operator=(const DOMNodeImpl&) = delete;
 
@@ -23,10 +19,10 @@ class DOMNodeImpl : public CefDOMNode {
     if (!Valid()) {
       return DOM_NODE_TYPE_UNSUPPORTED;
     }
-    return element ? DOM_NODE_TYPE_ELEMENT : DOM_NODE_TYPE_TEXT;
+    return DOM_NODE_TYPE_ELEMENT;
   }
-  bool IsText() override { return Valid() && !element; }
-  bool IsElement() override { return Valid() && element; }
+  bool IsText() override { return false; }
+  bool IsElement() override { return Valid(); }
   bool IsEditable() override { return IsFormControlElement(); }
   bool IsFormControlElement() override {
     return IsElement() && (tagName == "INPUT" || tagName == "TEXTAREA" ||
@@ -54,7 +50,7 @@ class DOMNodeImpl : public CefDOMNode {
     if (!Valid()) {
       return CefString();
     }
-    return CefString(element ? tagName : std::string("#text"));
+    return CefString(tagName);
   }
   CefString GetValue() override { return CefString(); }
   bool SetValue(const CefString&) override { return false; }
@@ -85,7 +81,6 @@ class DOMNodeImpl : public CefDOMNode {
   bool Valid() const { return OnRenderThread() && *documentAlive; }
 
   std::shared_ptr<bool> documentAlive;
-  bool element;
   std::string tagName;
 
   IMPLEMENT_REFCOUNTING(DOMNodeImpl);
@@ -94,9 +89,8 @@ class DOMNodeImpl : public CefDOMNode {
 }  // namespace
 
 CefRefPtr<CefDOMNode> NewFocusedNode(std::shared_ptr<bool> documentAlive,
-                                     bool element,
                                      const std::string& tagName) {
-  return new DOMNodeImpl(std::move(documentAlive), element, tagName);
+  return new DOMNodeImpl(std::move(documentAlive), tagName);
 }
 
 }  // namespace cefsim

@@ -7,11 +7,10 @@
 
 namespace cefsim {
 
-// A focused node for OnFocusedNodeChanged. CEF detaches the document right
-// after the callback: once *documentAlive is false every method answers
-// false or empty.
+// A focused element for OnFocusedNodeChanged (CEF hands it an element or
+// nothing). CEF detaches the document right after the callback: once
+// *documentAlive is false every method answers false or empty.
 CefRefPtr<CefDOMNode> NewFocusedNode(std::shared_ptr<bool> documentAlive,
-                                     bool element,
                                      const std::string& tagName);
 
 }  // namespace cefsim

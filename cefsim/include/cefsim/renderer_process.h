@@ -55,8 +55,9 @@ struct ScriptOutcome {
   int line = 0;
 };
 
-// What a focus change hands to OnFocusedNodeChanged.
-enum class FocusTarget { kElement, kNonElement, kNothing };
+// What a focus change hands to OnFocusedNodeChanged: CEF passes an element
+// or nothing, never another kind of node.
+enum class FocusTarget { kElement, kNothing };
 
 class RendererProcess {
  public:
