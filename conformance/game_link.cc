@@ -4,22 +4,9 @@
 #include <variant>
 
 #include "bridge/bridge_message.h"
-#include "cefsim/value_text.h"
 #include "conformance/page_host.h"
 
 namespace conformance {
-
-std::string WireText(CefRefPtr<CefValue> value) {
-  return cefsim::ValueText(value);
-}
-
-std::string WireText(CefRefPtr<CefListValue> list) {
-  return cefsim::ValueText(list);
-}
-
-std::string WireText(CefRefPtr<CefProcessMessage> message) {
-  return cefsim::MessageText(message);
-}
 
 std::string PageReply::Text() const {
   switch (kind) {

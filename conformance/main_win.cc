@@ -15,7 +15,6 @@
 #include "include/cef_app.h"
 #include "include/cef_browser_process_handler.h"
 #include "include/cef_version.h"
-#include "peer/audio_files.h"
 
 namespace conformance {
 namespace {
@@ -186,7 +185,7 @@ int Run() {
   options.audioCommandLine = [&] { return app->AudioServiceCommandLine(); };
   options.launcherPath = Utf8(launcher);
   runner = std::make_unique<Runner>(host, report, options);
-  client->SetEvents(runner.get());
+  client->SetEvents(&runner->Events());
   runner->PrepareBeforeStart();
 
   CefMainArgs mainArgs(GetModuleHandleW(nullptr));
