@@ -61,9 +61,9 @@ void PageServer::Add(const std::string& url,
 }
 
 CefRefPtr<CefResourceHandler> PageServer::Create(
-    CefRefPtr<CefBrowser> browser,
-    CefRefPtr<CefFrame> frame,
-    const CefString& scheme_name,
+    CefRefPtr<CefBrowser> /*browser*/,
+    CefRefPtr<CefFrame> /*frame*/,
+    const CefString& /*scheme_name*/,
     CefRefPtr<CefRequest> request) {
   const std::string key = ResourceKey(request->GetURL().ToString());
   std::lock_guard<std::mutex> guard(lock);
@@ -94,7 +94,7 @@ void ConformanceClient::CloseAll(std::function<void()> closed) {
 bool ConformanceClient::OnProcessMessageReceived(
     CefRefPtr<CefBrowser> browser,
     CefRefPtr<CefFrame> frame,
-    CefProcessId source_process,
+    CefProcessId /*source_process*/,
     CefRefPtr<CefProcessMessage> message) {
   if (events) {
     events->OnProcessMessageReceived(browser, frame, message);
@@ -103,7 +103,7 @@ bool ConformanceClient::OnProcessMessageReceived(
   return true;
 }
 
-void ConformanceClient::GetViewRect(CefRefPtr<CefBrowser> browser,
+void ConformanceClient::GetViewRect(CefRefPtr<CefBrowser> /*browser*/,
                                     CefRect& rect) {
   // An empty view crashes the browser process (CHECK in CEF).
   rect = CefRect(0, 0, 800, 600);
@@ -129,8 +129,8 @@ void ConformanceClient::OnBeforeClose(CefRefPtr<CefBrowser> browser) {
 void ConformanceClient::OnRenderProcessTerminated(
     CefRefPtr<CefBrowser> browser,
     TerminationStatus status,
-    int error_code,
-    const CefString& error_string) {
+    int /*error_code*/,
+    const CefString& /*error_string*/) {
   if (events) {
     events->OnRenderProcessTerminated(browser, static_cast<int>(status));
   }
@@ -206,11 +206,11 @@ void RealCefHost::PostDelayed(std::function<void()> task, int64_t delayMs) {
   CefPostDelayedTask(TID_UI, new FunctionTask(std::move(task)), delayMs);
 }
 
-bool RealCefHost::CanFetchCustomSchemes(std::string& whyNot) const {
+bool RealCefHost::CanFetchCustomSchemes(std::string& /*whyNot*/) const {
   return true;
 }
 
-bool RealCefHost::CanCheckAudio(std::string& whyNot) const {
+bool RealCefHost::CanCheckAudio(std::string& /*whyNot*/) const {
   return true;
 }
 

@@ -72,12 +72,12 @@ class ConformanceClient : public CefClient,
 
   // CefRenderHandler methods:
   void GetViewRect(CefRefPtr<CefBrowser> browser, CefRect& rect) override;
-  void OnPaint(CefRefPtr<CefBrowser> browser,
-               PaintElementType type,
-               const RectList& dirtyRects,
-               const void* buffer,
-               int width,
-               int height) override {}
+  void OnPaint(CefRefPtr<CefBrowser> /*browser*/,
+               PaintElementType /*type*/,
+               const RectList& /*dirtyRects*/,
+               const void* /*buffer*/,
+               int /*width*/,
+               int /*height*/) override {}
 
   // CefLifeSpanHandler methods:
   void OnAfterCreated(CefRefPtr<CefBrowser> browser) override;

@@ -186,12 +186,12 @@ void Runner::WhenReady(const std::string& pageName,
 void Runner::CallPage(CefRefPtr<CefFrame> frame,
                       const std::string& path,
                       CefRefPtr<CefListValue> arguments,
-                      GameLink::ReplyCallback done) {
+                      GameLink::ReplyCallback replied) {
   const int stepGeneration = generation;
   link.CallPage(frame, path, arguments, options.stepTimeoutMs,
-                [this, stepGeneration, done](const PageReply& reply) {
+                [this, stepGeneration, replied](const PageReply& reply) {
                   if (stepGeneration == generation) {
-                    done(reply);
+                    replied(reply);
                   }
                 });
 }

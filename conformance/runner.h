@@ -66,7 +66,7 @@ class Runner {
   void CallPage(CefRefPtr<CefFrame> frame,
                 const std::string& path,
                 CefRefPtr<CefListValue> arguments,
-                GameLink::ReplyCallback done);
+                GameLink::ReplyCallback replied);
   // Keeps the step open while something is under way that no check tracks.
   void Hold(const std::string& what) { holding = what; }
   void Release();
