@@ -1,12 +1,22 @@
 #include "conformance/game_link.h"
 
 #include <utility>
-#include <variant>
 
-#include "bridge/bridge_message.h"
-#include "conformance/page_host.h"
+#include "peer/value_text.h"
 
 namespace conformance {
+
+std::string WireText(CefRefPtr<CefValue> value) {
+  return cef_launcher_peer::ValueText(value);
+}
+
+std::string WireText(CefRefPtr<CefListValue> list) {
+  return cef_launcher_peer::ValueText(list);
+}
+
+std::string WireText(CefRefPtr<CefProcessMessage> message) {
+  return cef_launcher_peer::MessageText(message);
+}
 
 std::string PageReply::Text() const {
   switch (kind) {
@@ -22,45 +32,59 @@ std::string PageReply::Text() const {
 
 namespace {
 
-class FrameAnswer : public CallAnswer {
+// The library's move-only Reply, shareable by the runner's callbacks.
+class LibraryAnswer : public CallAnswer {
  public:
-  FrameAnswer(CefRefPtr<CefFrame> callFrame, int32_t callId)
-      : frame(std::move(callFrame)), id(callId) {}
-  ~FrameAnswer() override {
-    if (!answered) {
-      Error("the conformance client did not answer this call");
-    }
-  }
+  explicit LibraryAnswer(cef_launcher_peer::Reply libraryReply)
+      : reply(std::move(libraryReply)) {}
 
-  void Result(CefRefPtr<CefValue> value) override {
-    if (answered) {
-      return;
-    }
-    answered = true;
-    frame->SendProcessMessage(PID_RENDERER,
-                              ResultMessage{id, value}.ToProcessMessage());
-  }
-  void Error(const std::string& text) override {
-    if (answered) {
-      return;
-    }
-    answered = true;
-    frame->SendProcessMessage(
-        PID_RENDERER, ErrorMessage{id, CefString(text)}.ToProcessMessage());
-  }
+  void Result(CefRefPtr<CefValue> value) override { reply.Result(value); }
+  void Error(const std::string& text) override { reply.Error(text); }
 
  private:
-  CefRefPtr<CefFrame> frame;
-  int32_t id;
-  bool answered = false;
+  cef_launcher_peer::Reply reply;
 };
+
+PageReply FromLibrary(const cef_launcher_peer::PageReply& reply) {
+  using Outcome = cef_launcher_peer::PageReply::Outcome;
+  PageReply result;
+  switch (reply.outcome) {
+    case Outcome::kResult:
+      result.kind = PageReply::Kind::kResult;
+      result.value = reply.value ? reply.value->Copy() : nullptr;
+      return result;
+    case Outcome::kError:
+      result.kind = PageReply::Kind::kError;
+      result.text = reply.text;
+      return result;
+    case Outcome::kFrameDetached:
+      result.text = "the frame detached";
+      break;
+    case Outcome::kRendererTerminated:
+      result.text = "the renderer ended";
+      break;
+    case Outcome::kTimedOut:
+      result.text = "timed out";
+      break;
+    case Outcome::kRefused:
+      result.text = "not sent: " + reply.text;
+      break;
+  }
+  result.kind = PageReply::Kind::kNoReply;
+  return result;
+}
 
 }  // namespace
 
-GameLink::GameLink(PageHost& pageHost) : host(pageHost) {}
+GameLink::GameLink() = default;
 
 void GameLink::Answer(const std::string& function, CallHandler handler) {
-  handlers[function] = std::move(handler);
+  peer.Handle(function, [handler](const cef_launcher_peer::PageCall& call,
+                                  cef_launcher_peer::Reply reply) {
+    PageCall received{call.frame, call.id, call.function,
+                      call.arguments->Copy()};
+    handler(received, std::make_shared<LibraryAnswer>(std::move(reply)));
+  });
 }
 
 void GameLink::CallPage(CefRefPtr<CefFrame> frame,
@@ -68,20 +92,14 @@ void GameLink::CallPage(CefRefPtr<CefFrame> frame,
                         CefRefPtr<CefListValue> arguments,
                         int64_t timeoutMs,
                         ReplyCallback done) {
-  const int32_t id = nextId++;
-  pending[id] = PendingCall{frame->GetIdentifier().ToString(), done};
-  if (!arguments) {
-    arguments = CefListValue::Create();
-  }
-  frame->SendProcessMessage(
-      PID_RENDERER, CallMessage(path, arguments, id).ToProcessMessage());
-  host.PostDelayed(
-      [this, id, timeoutMs] {
-        PageReply reply;
-        reply.text = "none within " + std::to_string(timeoutMs) + " ms";
-        Settle(id, reply);
+  cef_launcher_peer::CallOptions options;
+  options.timeoutMs = timeoutMs;
+  peer.CallPage(
+      frame, path, arguments,
+      [done](const cef_launcher_peer::PageReply& reply) {
+        done(FromLibrary(reply));
       },
-      timeoutMs);
+      options);
 }
 
 void GameLink::SendRaw(CefRefPtr<CefFrame> frame,
@@ -89,78 +107,33 @@ void GameLink::SendRaw(CefRefPtr<CefFrame> frame,
   frame->SendProcessMessage(PID_RENDERER, message);
 }
 
-void GameLink::OnProcessMessageReceived(CefRefPtr<CefBrowser> /*browser*/,
+void GameLink::SetFocusObserver(FocusObserver observer) {
+  if (!observer) {
+    peer.SetFocusObserver(nullptr);
+    return;
+  }
+  peer.SetFocusObserver(
+      [observer](CefRefPtr<CefBrowser>, CefRefPtr<CefFrame> frame,
+                 bool elementFocused) { observer(frame, elementFocused); });
+}
+
+void GameLink::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
                                         CefRefPtr<CefFrame> frame,
                                         CefRefPtr<CefProcessMessage> message) {
   if (onMessage) {
     onMessage(frame, WireText(message));
   }
-  std::optional<BridgeMessage> decoded = ParseBridgeMessage(message);
-  if (!decoded) {
-    return;
-  }
-  if (auto* call = std::get_if<CallMessage>(&*decoded)) {
-    PageCall received{frame, call->id, call->function, call->arguments->Copy()};
-    auto answer = std::make_shared<FrameAnswer>(frame, call->id);
-    auto handler = handlers.find(call->function);
-    if (handler == handlers.end()) {
-      answer->Error("the conformance client has no function " + call->function);
-      return;
-    }
-    handler->second(received, answer);
-  } else if (auto* result = std::get_if<ResultMessage>(&*decoded)) {
-    PageReply reply;
-    reply.kind = PageReply::Kind::kResult;
-    reply.value = result->value->Copy();
-    Settle(result->id, reply);
-  } else if (auto* error = std::get_if<ErrorMessage>(&*decoded)) {
-    PageReply reply;
-    reply.kind = PageReply::Kind::kError;
-    reply.text = error->message.ToString();
-    Settle(error->id, reply);
-  } else if (auto* focus = std::get_if<FocusChangeMessage>(&*decoded)) {
-    if (onFocus) {
-      onFocus(frame, focus->elementFocused);
-    }
-  }
+  peer.OnProcessMessageReceived(browser, frame, PID_RENDERER, message);
 }
 
-void GameLink::OnFrameDetached(CefRefPtr<CefBrowser> /*browser*/,
+void GameLink::OnFrameDetached(CefRefPtr<CefBrowser> browser,
                                CefRefPtr<CefFrame> frame) {
-  const std::string frameId = frame->GetIdentifier().ToString();
-  FailWhere([&](const PendingCall& call) { return call.frameId == frameId; },
-            "the frame detached");
+  peer.OnFrameDetached(browser, frame);
 }
 
-void GameLink::OnRenderProcessTerminated(CefRefPtr<CefBrowser> /*browser*/,
-                                         int status) {
-  FailWhere([](const PendingCall&) { return true; },
-            "the renderer ended, status " + std::to_string(status));
-}
-
-void GameLink::Settle(int32_t id, const PageReply& reply) {
-  auto found = pending.find(id);
-  if (found == pending.end()) {
-    return;
-  }
-  ReplyCallback done = std::move(found->second.done);
-  pending.erase(found);
-  done(reply);
-}
-
-void GameLink::FailWhere(const std::function<bool(const PendingCall&)>& matches,
-                         const std::string& reason) {
-  std::vector<int32_t> ids;
-  for (const auto& entry : pending) {
-    if (matches(entry.second)) {
-      ids.push_back(entry.first);
-    }
-  }
-  PageReply reply;
-  reply.text = reason;
-  for (int32_t id : ids) {
-    Settle(id, reply);
-  }
+void GameLink::OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser,
+                                         int /*status*/) {
+  peer.OnRenderProcessTerminated(browser);
 }
 
 }  // namespace conformance

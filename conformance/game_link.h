@@ -11,12 +11,12 @@
 #include "include/cef_frame.h"
 #include "include/cef_process_message.h"
 #include "include/cef_values.h"
+#include "peer/peer.h"
 
 namespace conformance {
 
-class PageHost;
-
-// The text form of message values used in every check.
+// The text form of message values used in every check (the peer
+// library's ValueText).
 std::string WireText(CefRefPtr<CefValue> value);
 std::string WireText(CefRefPtr<CefListValue> list);
 std::string WireText(CefRefPtr<CefProcessMessage> message);
@@ -47,9 +47,10 @@ struct PageReply {
   std::string Text() const;
 };
 
-// The game's side of the bridge for the runner: answers page Calls by
-// function name, calls into pages, sends raw messages, and reports focus
-// changes and every message it received. UI thread.
+// The game's side of the bridge for the runner, on the peer library:
+// answers page Calls by function name, calls into pages, and reports focus
+// changes; besides, it sends raw messages and shows every message received,
+// which the library does not. UI thread.
 class GameLink : public BrowserEvents {
  public:
   using CallHandler = std::function<void(const PageCall& call,
@@ -60,7 +61,7 @@ class GameLink : public BrowserEvents {
   using MessageObserver =
       std::function<void(CefRefPtr<CefFrame> frame, const std::string& text)>;
 
-  explicit GameLink(PageHost& pageHost);
+  GameLink();
   GameLink(const GameLink&) = delete;
   GameLink& operator=(const GameLink&) = delete;
 
@@ -75,7 +76,7 @@ class GameLink : public BrowserEvents {
                 ReplyCallback done);
   // Sends any message to the frame's renderer.
   void SendRaw(CefRefPtr<CefFrame> frame, CefRefPtr<CefProcessMessage> message);
-  void SetFocusObserver(FocusObserver observer) { onFocus = observer; }
+  void SetFocusObserver(FocusObserver observer);
   // Sees every message from any renderer first, as text.
   void SetMessageObserver(MessageObserver observer) { onMessage = observer; }
 
@@ -89,19 +90,7 @@ class GameLink : public BrowserEvents {
                                  int status) override;
 
  private:
-  struct PendingCall {
-    std::string frameId;
-    ReplyCallback done;
-  };
-  void Settle(int32_t id, const PageReply& reply);
-  void FailWhere(const std::function<bool(const PendingCall&)>& matches,
-                 const std::string& reason);
-
-  PageHost& host;
-  std::map<std::string, CallHandler> handlers;
-  std::map<int32_t, PendingCall> pending;
-  int32_t nextId = 0;
-  FocusObserver onFocus;
+  cef_launcher_peer::Peer peer;
   MessageObserver onMessage;
 };
 

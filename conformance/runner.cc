@@ -8,8 +8,14 @@
 
 #include "conformance/page_scripts.h"
 #include "conformance/scenario_cases.h"
+#include "peer/values.h"
 
 namespace conformance {
+
+using cef_launcher_peer::MakeList;
+using cef_launcher_peer::Null;
+using cef_launcher_peer::String;
+
 namespace {
 
 // A JavaScript string literal for ASCII text without quotes or backslashes
@@ -59,7 +65,7 @@ Runner::Runner(PageHost& pageHost, CheckReport& checkReport, Options runOptions)
     : host(pageHost),
       report(checkReport),
       options(std::move(runOptions)),
-      link(pageHost) {
+      link() {
   steps = {
       {"page to game values", &Runner::PageValues},
       {"the size budget", &Runner::SizeBudget},
@@ -75,7 +81,7 @@ Runner::Runner(PageHost& pageHost, CheckReport& checkReport, Options runOptions)
   };
   link.Answer("conformance.ready",
               [this](const PageCall& call, std::shared_ptr<CallAnswer> answer) {
-                answer->Result(NullValue());
+                answer->Result(Null());
                 auto waiter = readyWaiters.find(FirstString(call));
                 if (waiter == readyWaiters.end()) {
                   return;
@@ -229,7 +235,7 @@ void Runner::PageValues() {
   link.Answer("value", [this, noteId](const PageCall& call,
                                       std::shared_ptr<CallAnswer> answer) {
     noteId(call);
-    answer->Result(NullValue());
+    answer->Result(Null());
     const std::string name = FirstString(call);
     for (const ValueCase& value : PageValueCases()) {
       if (value.name == name) {
@@ -241,7 +247,7 @@ void Runner::PageValues() {
   link.Answer("thrown", [this, noteId](const PageCall& call,
                                        std::shared_ptr<CallAnswer> answer) {
     noteId(call);
-    answer->Result(NullValue());
+    answer->Result(Null());
     const std::string name = FirstString(call);
     for (const ThrowCase& thrown : ThrowCases()) {
       if (thrown.name == name) {
@@ -254,7 +260,7 @@ void Runner::PageValues() {
       "compilestring",
       [this, noteId](const PageCall& call, std::shared_ptr<CallAnswer> answer) {
         noteId(call);
-        answer->Result(NullValue());
+        answer->Result(Null());
         Check("squirrel.eval sends a compilestring Call",
               "compilestring " + WireText(call.arguments),
               "compilestring [STRING \"return ::gameMode;\"]");
@@ -280,7 +286,7 @@ void Runner::SizeBudget() {
   Expect("thrown in page script: a function name past the size budget");
   link.Answer("value.big", [this](const PageCall& call,
                                   std::shared_ptr<CallAnswer> answer) {
-    answer->Result(NullValue());
+    answer->Result(Null());
     // The value is too big to print; its shape shows where it was cut.
     std::string seen = "not a list of two";
     CefRefPtr<CefListValue> arguments = call.arguments;
@@ -306,7 +312,7 @@ void Runner::SizeBudget() {
   });
   link.Answer("thrown", [this](const PageCall& call,
                                std::shared_ptr<CallAnswer> answer) {
-    answer->Result(NullValue());
+    answer->Result(Null());
     Check("thrown in page script: a function name past the size budget",
           SecondString(call), "Function name of call is too long");
   });
@@ -331,7 +337,7 @@ void Runner::IdsAcrossFrames() {
   Expect("ids: each Call arrives on the frame that made it");
   link.Answer("id.order",
               [this](const PageCall& call, std::shared_ptr<CallAnswer> answer) {
-                answer->Result(NullValue());
+                answer->Result(Null());
                 orderedIds.emplace_back(FirstString(call), call.id);
                 orderedFrames.push_back(FrameId(call.frame));
               });
@@ -363,12 +369,12 @@ void Runner::IdsAcrossFrames() {
               "first on the page, second on the iframe, third on the page");
         Release();
       };
-      CallPage(main, "sendId", Arguments({StringValue("first")}),
+      CallPage(main, "sendId", MakeList({String("first")}),
                [this, main, child, finish](const PageReply&) {
-                 CallPage(child, "sendId", Arguments({StringValue("second")}),
+                 CallPage(child, "sendId", MakeList({String("second")}),
                           [this, main, finish](const PageReply&) {
                             CallPage(main, "sendId",
-                                     Arguments({StringValue("third")}),
+                                     MakeList({String("third")}),
                                      [finish](const PageReply&) { finish(); });
                           });
                });
@@ -402,7 +408,7 @@ void Runner::Replies() {
               });
   link.Answer("reply.seen", [this](const PageCall& call,
                                    std::shared_ptr<CallAnswer> answer) {
-    answer->Result(NullValue());
+    answer->Result(Null());
     const std::string name = FirstString(call);
     for (const ReplyCase& reply : ReplyCases()) {
       if (reply.name == name) {
@@ -441,7 +447,7 @@ void Runner::StrandedReply() {
               });
   link.Answer("strand.settled",
               [this](const PageCall& call, std::shared_ptr<CallAnswer> answer) {
-                answer->Result(NullValue());
+                answer->Result(Null());
                 if (FirstString(call) == "a") {
                   ++strandedSettlements;
                   return;
@@ -465,12 +471,12 @@ void Runner::StrandedReply() {
   WhenReady("strand-a", [this, script](CefRefPtr<CefFrame> first) {
     WhenReady("strand-b", [this](CefRefPtr<CefFrame> second) {
       if (heldAnswer) {
-        heldAnswer->Result(StringValue("late"));
+        heldAnswer->Result(String("late"));
       }
       // A round trip on the new page: the late reply has been handled.
       CallPage(second, "api.none", nullptr, [this](const PageReply&) {
         if (heldSecondAnswer) {
-          heldSecondAnswer->Result(StringValue("own"));
+          heldSecondAnswer->Result(String("own"));
         }
       });
     });
@@ -578,7 +584,7 @@ void Runner::Schemes() {
   Expect("custom schemes: fetch from vdfs:// in a cef:// page");
   link.Answer("scheme.report", [this](const PageCall& call,
                                       std::shared_ptr<CallAnswer> answer) {
-    answer->Result(NullValue());
+    answer->Result(Null());
     if (FirstString(call) == "href") {
       Check("custom schemes: the page is served from cef://",
             SecondString(call), PageHost::PageUrl("schemes"));
@@ -620,7 +626,7 @@ void Runner::Figures() {
       link.Answer(
           "big.arrived", [this, start](const PageCall& call,
                                        std::shared_ptr<CallAnswer> answer) {
-            answer->Result(NullValue());
+            answer->Result(Null());
             report.Info("1 MiB string page to game: " + Ms(MsSince(start)) +
                         " from the game's call to the page's Call arriving (" +
                         std::to_string(
@@ -635,8 +641,7 @@ void Runner::Figures() {
     auto takeBig = [this, frame, sendBig] {
       const auto start = std::chrono::steady_clock::now();
       CallPage(
-          frame, "api.takeBig",
-          Arguments({StringValue(std::string(kMiB, 'x'))}),
+          frame, "api.takeBig", MakeList({String(std::string(kMiB, 'x'))}),
           [this, start, sendBig](const PageReply& reply) {
             report.Info("1 MiB string game to page: " + Ms(MsSince(start)) +
                         " round trip, page saw " + reply.Text());

@@ -1,67 +1,26 @@
 #include "conformance/scenario_cases.h"
 
 #include "bridge/bridge_message.h"
+#include "peer/values.h"
 
 namespace conformance {
 
-CefRefPtr<CefValue> NullValue() {
-  CefRefPtr<CefValue> value = CefValue::Create();
-  value->SetNull();
-  return value;
-}
-
-CefRefPtr<CefValue> BoolValue(bool flag) {
-  CefRefPtr<CefValue> value = CefValue::Create();
-  value->SetBool(flag);
-  return value;
-}
-
-CefRefPtr<CefValue> IntValue(int number) {
-  CefRefPtr<CefValue> value = CefValue::Create();
-  value->SetInt(number);
-  return value;
-}
-
-CefRefPtr<CefValue> DoubleValue(double number) {
-  CefRefPtr<CefValue> value = CefValue::Create();
-  value->SetDouble(number);
-  return value;
-}
-
-CefRefPtr<CefValue> StringValue(const std::string& text) {
-  CefRefPtr<CefValue> value = CefValue::Create();
-  value->SetString(text);
-  return value;
-}
-
-CefRefPtr<CefValue> BinaryValue(const std::vector<unsigned char>& bytes) {
-  CefRefPtr<CefValue> value = CefValue::Create();
-  value->SetBinary(CefBinaryValue::Create(bytes.data(), bytes.size()));
-  return value;
-}
-
-CefRefPtr<CefListValue> Arguments(
-    const std::vector<CefRefPtr<CefValue>>& items) {
-  CefRefPtr<CefListValue> list = CefListValue::Create();
-  for (size_t i = 0; i < items.size(); ++i) {
-    list->SetValue(i, items[i]);
-  }
-  return list;
-}
-
-CefRefPtr<CefValue> ListValue(const std::vector<CefRefPtr<CefValue>>& items) {
-  CefRefPtr<CefValue> value = CefValue::Create();
-  value->SetList(Arguments(items));
-  return value;
-}
+using cef_launcher_peer::Binary;
+using cef_launcher_peer::Bool;
+using cef_launcher_peer::Double;
+using cef_launcher_peer::Int;
+using cef_launcher_peer::List;
+using cef_launcher_peer::MakeList;
+using cef_launcher_peer::Null;
+using cef_launcher_peer::String;
 
 CefRefPtr<CefValue> KeyedValue(const std::vector<CefRefPtr<CefValue>>& keys,
                                const std::vector<CefRefPtr<CefValue>>& values,
                                bool isObject) {
   CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
   if (!keys.empty() || !values.empty()) {
-    dictionary->SetList("keys", Arguments(keys));
-    dictionary->SetList("values", Arguments(values));
+    dictionary->SetList("keys", MakeList(keys));
+    dictionary->SetList("values", MakeList(values));
   }
   if (isObject) {
     dictionary->SetBool("isObject", true);
@@ -190,73 +149,67 @@ const std::vector<ThrowCase>& ThrowCases() {
 
 const std::vector<ReplyCase>& ReplyCases() {
   static const std::vector<ReplyCase> cases = {
-      {"NULL", [] { return NullValue(); }, "", "null"},
-      {"BOOL", [] { return BoolValue(true); }, "", "boolean true"},
-      {"INT", [] { return IntValue(-7); }, "", "number -7"},
-      {"INT max", [] { return IntValue(2147483647); }, "", "number 2147483647"},
-      {"DOUBLE", [] { return DoubleValue(2.5); }, "", "number 2.5"},
-      {"whole DOUBLE", [] { return DoubleValue(5.0); }, "", "number 5"},
-      {"DOUBLE -0", [] { return DoubleValue(-0.0); }, "", "number -0"},
+      {"NULL", [] { return Null(); }, "", "null"},
+      {"BOOL", [] { return Bool(true); }, "", "boolean true"},
+      {"INT", [] { return Int(-7); }, "", "number -7"},
+      {"INT max", [] { return Int(2147483647); }, "", "number 2147483647"},
+      {"DOUBLE", [] { return Double(2.5); }, "", "number 2.5"},
+      {"whole DOUBLE", [] { return Double(5.0); }, "", "number 5"},
+      {"DOUBLE -0", [] { return Double(-0.0); }, "", "number -0"},
       {"non-ASCII STRING",
        [] {
-         return StringValue(
+         return String(
              "gr\xC3\xBC\xC3\x9F"
              "e \xE2\x9C\x93 \xF0\x9F\x98\x80");
        },
        "",
        "string \"gr\xC3\xBC\xC3\x9F"
        "e \xE2\x9C\x93 \xF0\x9F\x98\x80\""},
-      {"empty STRING", [] { return StringValue(""); }, "", "string \"\""},
+      {"empty STRING", [] { return String(""); }, "", "string \"\""},
       {"BINARY",
        [] {
-         return BinaryValue({0, 1, 255});
+         return Binary({0, 1, 255});
        },
        "", "ArrayBuffer [0,1,255]"},
       {"LIST",
        [] {
-         return ListValue(
-             {IntValue(1), NullValue(), ListValue({StringValue("x")})});
+         return List({Int(1), Null(), List({String("x")})});
        },
        "", "Array [number 1, null, Array [string \"x\"]]"},
       {"keyed collection",
        [] {
-         return KeyedValue({IntValue(1), StringValue("1")},
-                           {StringValue("a"), BoolValue(false)}, false);
+         return KeyedValue({Int(1), String("1")}, {String("a"), Bool(false)},
+                           false);
        },
        "", "Map {number 1 => string \"a\", string \"1\" => boolean false}"},
       {"keyed collection marked isObject",
        [] {
-         return KeyedValue({StringValue("b"), StringValue("a")},
-                           {IntValue(2), IntValue(1)}, true);
+         return KeyedValue({String("b"), String("a")}, {Int(2), Int(1)}, true);
        },
        "", "Object {\"b\": number 2, \"a\": number 1}"},
       {"isObject that is not BOOL true",
        [] {
-         CefRefPtr<CefValue> value =
-             KeyedValue({StringValue("k")}, {IntValue(1)}, false);
+         CefRefPtr<CefValue> value = KeyedValue({String("k")}, {Int(1)}, false);
          value->GetDictionary()->SetInt("isObject", 1);
          return value;
        },
        "", "Map {string \"k\" => number 1}"},
       {"keyed collections nested in a list",
        [] {
-         return ListValue({KeyedValue(
-             {StringValue("x")},
-             {KeyedValue({IntValue(1)}, {IntValue(2)}, false)}, true)});
+         return List({KeyedValue(
+             {String("x")}, {KeyedValue({Int(1)}, {Int(2)}, false)}, true)});
        },
        "", "Array [Object {\"x\": Map {number 1 => number 2}}]"},
       {"keyed collection without its lists",
        [] { return KeyedValue({}, {}, false); }, "", "Map {}"},
       {"more keys than values",
        [] {
-         return KeyedValue({StringValue("a"), StringValue("b")}, {IntValue(1)},
-                           false);
+         return KeyedValue({String("a"), String("b")}, {Int(1)}, false);
        },
        "", "Map {string \"a\" => number 1}"},
       {"plain object with a repeated key",
        [] {
-         return KeyedValue({StringValue("a"), StringValue("a")},
-                           {IntValue(1), IntValue(2)}, true);
+         return KeyedValue({String("a"), String("a")}, {Int(1), Int(2)}, true);
        },
        "", "Object {\"a\": number 2}"},
       {"Error", nullptr, "boom \xE2\x9C\x93",
@@ -298,18 +251,17 @@ const std::vector<PathCase>& PathCases() {
        nullptr, "Result BOOL true"},
       {"arguments arrive converted", "api.sum",
        [] {
-         return Arguments({IntValue(2), DoubleValue(0.5)});
+         return MakeList({Int(2), Double(0.5)});
        },
        "Result DOUBLE 2.5"},
       {"arguments and result round trip", "api.echo",
        [] {
-         return Arguments(
-             {StringValue("a"), ListValue({NullValue()}), BinaryValue({7})});
+         return MakeList({String("a"), List({Null()}), Binary({7})});
        },
        "Result LIST [STRING \"a\", LIST [NULL], BINARY 1 bytes 07]"},
       {"plain value", "api.value", nullptr, "Result INT 42"},
       {"plain value, arguments ignored", "api.text",
-       [] { return Arguments({IntValue(1)}); },
+       [] { return MakeList({Int(1)}); },
        "Result STRING \"gr\xC3\xBC\xC3\x9F"
        "e\""},
       {"deep path", "api.nested.deeper.answer", nullptr,
@@ -354,7 +306,7 @@ CefRefPtr<CefProcessMessage> Bridge(
 
 // A Call that would be answered, were it well-formed.
 std::vector<CefRefPtr<CefValue>> GoodCall() {
-  return {IntValue(0), IntValue(900), StringValue("api.value"), ListValue({})};
+  return {Int(0), Int(900), String("api.value"), List({})};
 }
 
 }  // namespace
@@ -366,22 +318,22 @@ const std::vector<MalformedCase>& MalformedCases() {
       {"kind as DOUBLE",
        [] {
          std::vector<CefRefPtr<CefValue>> items = GoodCall();
-         items[0] = DoubleValue(0);
+         items[0] = Double(0);
          return Bridge(items);
        }},
       {"kind as STRING",
        [] {
          std::vector<CefRefPtr<CefValue>> items = GoodCall();
-         items[0] = StringValue("0");
+         items[0] = String("0");
          return Bridge(items);
        }},
       {"unknown kind 4",
        [] {
-         return Bridge({IntValue(4), IntValue(1)});
+         return Bridge({Int(4), Int(1)});
        }},
       {"negative kind",
        [] {
-         return Bridge({IntValue(-1), IntValue(1)});
+         return Bridge({Int(-1), Int(1)});
        }},
       {"Call one entry short",
        [] {
@@ -392,42 +344,42 @@ const std::vector<MalformedCase>& MalformedCases() {
       {"Call one entry long",
        [] {
          std::vector<CefRefPtr<CefValue>> items = GoodCall();
-         items.push_back(NullValue());
+         items.push_back(Null());
          return Bridge(items);
        }},
       {"Call id as DOUBLE",
        [] {
          std::vector<CefRefPtr<CefValue>> items = GoodCall();
-         items[1] = DoubleValue(900);
+         items[1] = Double(900);
          return Bridge(items);
        }},
       {"Call path as INT",
        [] {
          std::vector<CefRefPtr<CefValue>> items = GoodCall();
-         items[2] = IntValue(5);
+         items[2] = Int(5);
          return Bridge(items);
        }},
       {"Call arguments as NULL",
        [] {
          std::vector<CefRefPtr<CefValue>> items = GoodCall();
-         items[3] = NullValue();
+         items[3] = Null();
          return Bridge(items);
        }},
       {"Result for an id never issued",
        [] {
-         return Bridge({IntValue(1), IntValue(123456), StringValue("x")});
+         return Bridge({Int(1), Int(123456), String("x")});
        }},
       {"Error text as INT",
        [] {
-         return Bridge({IntValue(2), IntValue(0), IntValue(5)});
+         return Bridge({Int(2), Int(0), Int(5)});
        }},
       {"FocusChange sent to the renderer",
        [] {
-         return Bridge({IntValue(3), BoolValue(true)});
+         return Bridge({Int(3), Bool(true)});
        }},
       {"FocusChange with an INT",
        [] {
-         return Bridge({IntValue(3), IntValue(1)});
+         return Bridge({Int(3), Int(1)});
        }},
   };
   return cases;

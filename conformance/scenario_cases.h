@@ -55,17 +55,8 @@ struct MalformedCase {
 };
 const std::vector<MalformedCase>& MalformedCases();
 
-// Value builders.
-CefRefPtr<CefValue> NullValue();
-CefRefPtr<CefValue> BoolValue(bool value);
-CefRefPtr<CefValue> IntValue(int value);
-CefRefPtr<CefValue> DoubleValue(double value);
-CefRefPtr<CefValue> StringValue(const std::string& value);
-CefRefPtr<CefValue> BinaryValue(const std::vector<unsigned char>& bytes);
-CefRefPtr<CefValue> ListValue(const std::vector<CefRefPtr<CefValue>>& items);
-CefRefPtr<CefListValue> Arguments(
-    const std::vector<CefRefPtr<CefValue>>& items);
-// The keyed form; `isObject` adds "isObject": BOOL true.
+// A keyed collection built by hand, malformed ones included: with both
+// lists unless both are empty, and `isObject` adds "isObject": BOOL true.
 CefRefPtr<CefValue> KeyedValue(const std::vector<CefRefPtr<CefValue>>& keys,
                                const std::vector<CefRefPtr<CefValue>>& values,
                                bool isObject);

@@ -1,37 +1,68 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "cefsim/renderer_harness.h"
 #include "conformance/browser_events.h"
 #include "conformance/page_host.h"
+#include "include/cef_client.h"
 
 namespace conformance {
 
-class SimBrowserFrame;
+// The client of every simulated browser: forwards what the runner follows.
+class SimClient : public CefClient,
+                  public CefFrameHandler,
+                  public CefRequestHandler {
+ public:
+  SimClient() = default;
+  SimClient(const SimClient&) = delete;
+  SimClient& operator=(const SimClient&) = delete;
 
-// PageHost on cefsim: the program's renderer in a renderer harness, and a
-// browser side that delivers messages one task at a time, with delayed
-// tasks on a simulated clock that moves only when nothing else is left.
+  void SetEvents(BrowserEvents* browserEvents) { events = browserEvents; }
+
+  // CefClient methods:
+  CefRefPtr<CefFrameHandler> GetFrameHandler() override { return this; }
+  CefRefPtr<CefRequestHandler> GetRequestHandler() override { return this; }
+  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
+                                CefRefPtr<CefFrame> frame,
+                                CefProcessId sourceProcess,
+                                CefRefPtr<CefProcessMessage> message) override;
+
+  // CefFrameHandler methods:
+  void OnFrameDetached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame) override;
+
+  // CefRequestHandler methods:
+  void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser,
+                                 TerminationStatus status,
+                                 int errorCode,
+                                 const CefString& errorString) override;
+
+ private:
+  BrowserEvents* events = nullptr;
+
+  IMPLEMENT_REFCOUNTING(SimClient);
+};
+
+// PageHost on cefsim: the program's renderer hooks in a renderer harness,
+// cefsim's browser side as the browser process, and its UI tasks on the
+// simulated clock, which moves only when nothing else is left to do.
 class SimPageHost : public PageHost {
  public:
   explicit SimPageHost(CefRefPtr<CefApp> application);
-  ~SimPageHost() override;
   SimPageHost(const SimPageHost&) = delete;
   SimPageHost& operator=(const SimPageHost&) = delete;
 
-  void SetEvents(BrowserEvents* browserEvents) { events = browserEvents; }
-  // Page script errors and similar go here.
+  void SetEvents(BrowserEvents* browserEvents) {
+    client->SetEvents(browserEvents);
+  }
+  // Page script errors go here.
   void SetLog(std::function<void(const std::string&)> logSink) {
     log = std::move(logSink);
   }
-  // Runs tasks, messages and timers until `finished` holds (true) or
+  // Runs messages, tasks and timers until `finished` holds (true) or
   // nothing is left to run (false).
   bool Run(const std::function<bool()>& finished);
 
@@ -50,31 +81,14 @@ class SimPageHost : public PageHost {
   bool CanCheckAudio(std::string& whyNot) const override;
   std::string Description() const override;
 
-  // Used by the browser-side frames.
-  void Post(std::function<void()> task) { tasks.push_back(std::move(task)); }
-  cefsim::RendererHarness& Harness() { return harness; }
-
  private:
-  CefRefPtr<SimBrowserFrame> FrameFor(const std::string& frameId);
   void RunPageScript(const std::string& frameId,
                      const std::string& pageName,
                      const std::string& script);
-  bool DeliverRendererMessages();
 
   cefsim::RendererHarness harness;
-  BrowserEvents* events = nullptr;
+  CefRefPtr<SimClient> client;
   std::function<void(const std::string&)> log;
-  std::deque<std::function<void()>> tasks;
-  struct Delayed {
-    int64_t due = 0;
-    uint64_t order = 0;
-    std::function<void()> task;
-  };
-  std::vector<Delayed> delayed;
-  uint64_t nextOrder = 0;
-  int64_t nowMs = 0;
-  size_t seen = 0;
-  std::map<std::string, CefRefPtr<SimBrowserFrame>> frames;
 };
 
 }  // namespace conformance
