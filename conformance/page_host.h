@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "include/cef_browser.h"
 #include "include/cef_frame.h"
@@ -42,6 +43,18 @@ class PageHost {
   // Whether this backend can run a kind of check, and why not.
   virtual bool CanFetchCustomSchemes(std::string& whyNot) const = 0;
   virtual bool CanCheckAudio(std::string& whyNot) const = 0;
+  // For the audio check (CanCheckAudio): the program a running process
+  // runs, and the master volume of each of its audio sessions.
+  virtual bool RunningProcessImage(uint32_t /*processId*/,
+                                   std::string& /*image*/) const {
+    return false;
+  }
+  virtual bool AudioSessionVolumes(uint32_t /*processId*/,
+                                   std::vector<float>& /*volumes*/,
+                                   std::string& error) const {
+    error = "no audio on this backend";
+    return false;
+  }
   // The backend's name and version for the report's first lines.
   virtual std::string Description() const = 0;
 };

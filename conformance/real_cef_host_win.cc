@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "conformance/audio_probe_win.h"
 #include "conformance/page_scripts.h"
 #include "include/cef_stream.h"
 #include "include/cef_task.h"
@@ -212,6 +213,17 @@ bool RealCefHost::CanFetchCustomSchemes(std::string& /*whyNot*/) const {
 
 bool RealCefHost::CanCheckAudio(std::string& /*whyNot*/) const {
   return true;
+}
+
+bool RealCefHost::RunningProcessImage(uint32_t processId,
+                                      std::string& image) const {
+  return conformance::RunningProcessImage(processId, image);
+}
+
+bool RealCefHost::AudioSessionVolumes(uint32_t processId,
+                                      std::vector<float>& volumes,
+                                      std::string& error) const {
+  return conformance::AudioSessionVolumes(processId, volumes, error);
 }
 
 }  // namespace conformance

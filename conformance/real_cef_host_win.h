@@ -125,6 +125,11 @@ class RealCefHost : public PageHost {
   void PostDelayed(std::function<void()> task, int64_t delayMs) override;
   bool CanFetchCustomSchemes(std::string& whyNot) const override;
   bool CanCheckAudio(std::string& whyNot) const override;
+  bool RunningProcessImage(uint32_t processId,
+                           std::string& image) const override;
+  bool AudioSessionVolumes(uint32_t processId,
+                           std::vector<float>& volumes,
+                           std::string& error) const override;
   std::string Description() const override { return description; }
 
  private:

@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 #include "conformance/page_scripts.h"
 #include "conformance/scenario_cases.h"
+#include "launcher/audio_files.h"
+#include "peer/audio_files.h"
 #include "peer/values.h"
 
 namespace conformance {
@@ -59,6 +63,12 @@ std::string SecondString(const PageCall& call) {
 
 constexpr int kMiB = 1024 * 1024;
 
+std::string Level(float level) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.6g", level);
+  return text;
+}
+
 }  // namespace
 
 Runner::Runner(PageHost& pageHost, CheckReport& checkReport, Options runOptions)
@@ -92,7 +102,18 @@ Runner::Runner(PageHost& pageHost, CheckReport& checkReport, Options runOptions)
               });
 }
 
-void Runner::PrepareBeforeStart() {}
+void Runner::PrepareBeforeStart() {
+  if (options.userDataDir.empty()) {
+    return;
+  }
+  volumeFileWritten = cef_launcher_peer::WriteVolumeFile(options.userDataDir,
+                                                         options.volumeLevel);
+  if (volumeFileWritten) {
+    report.Info("audio service: level " + Level(options.volumeLevel) +
+                " written to " +
+                cef_launcher_peer::AudioServiceVolumeFile(options.userDataDir));
+  }
+}
 
 void Runner::Start(std::function<void()> finished) {
   onFinished = std::move(finished);
@@ -166,6 +187,18 @@ void Runner::Check(const std::string& check,
   }
   open.erase(found);
   report.Compare(check, seen, expected);
+  if (open.empty() && holding.empty()) {
+    EndStep();
+  }
+}
+
+void Runner::Skip(const std::string& check, const std::string& reason) {
+  auto found = std::find(open.begin(), open.end(), check);
+  if (found == open.end()) {
+    return;
+  }
+  open.erase(found);
+  report.NotRun(check, reason);
   if (open.empty() && holding.empty()) {
     EndStep();
   }
@@ -604,15 +637,130 @@ void Runner::Schemes() {
                     " \"failed: \" + error));\n");
 }
 
+namespace {
+
+constexpr char kAudioPidCheck[] =
+    "audio service: AudioService.pid names a running process";
+constexpr char kAudioRoleCheck[] =
+    "audio service: that process is the launcher in the audio role";
+constexpr char kAudioFileCheck[] =
+    "audio service: the volume file was read and removed";
+constexpr char kAudioLevelCheck[] =
+    "audio service: every audio session of that process has the level "
+    "written";
+constexpr int64_t kAudioPollMs = 250;
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+// A page plays silence; the audio service CEF starts for it must be the
+// launcher, consume the volume file and give its sessions that level.
 void Runner::Audio() {
   std::string whyNot;
   if (!host.CanCheckAudio(whyNot)) {
-    report.NotRun("audio service: the volume file's level on every session",
-                  whyNot);
+    for (const char* check :
+         {kAudioPidCheck, kAudioRoleCheck, kAudioFileCheck, kAudioLevelCheck}) {
+      report.NotRun(check, whyNot);
+    }
     return;
   }
-  report.NotRun("audio service: the volume file's level on every session",
-                "this build has no audio check yet");
+  if (!volumeFileWritten) {
+    report.Fail("audio service: the volume file is written before CEF starts",
+                "could not write " + cef_launcher_peer::AudioServiceVolumeFile(
+                                         options.userDataDir));
+    return;
+  }
+  for (const char* check :
+       {kAudioPidCheck, kAudioRoleCheck, kAudioFileCheck, kAudioLevelCheck}) {
+    Expect(check);
+  }
+  host.OpenPage("audio",
+                "const context = new AudioContext();\n"
+                "const silence = context.createConstantSource();\n"
+                "silence.offset.value = 0;\n"
+                "silence.connect(context.destination);\n"
+                "silence.start();\n"
+                "context.resume();\n"
+                "conformance.ready(\"audio\");\n");
+  WaitForAudioService();
+}
+
+void Runner::WaitForAudioService() {
+  const int stepGeneration = generation;
+  std::optional<uint32_t> processId =
+      cef_launcher_peer::ReadAudioServicePid(options.userDataDir);
+  if (!processId) {
+    host.PostDelayed(
+        [this, stepGeneration] {
+          if (stepGeneration == generation) {
+            WaitForAudioService();
+          }
+        },
+        kAudioPollMs);
+    return;
+  }
+  std::string image;
+  const bool running = host.RunningProcessImage(*processId, image);
+  Check(kAudioPidCheck,
+        running ? "a running process"
+                : "process " + std::to_string(*processId) + ", not running",
+        "a running process");
+
+  const std::string commandLine =
+      options.audioCommandLine ? options.audioCommandLine() : "";
+  const bool audioRole =
+      commandLine.find("--type=utility") != std::string::npos &&
+      commandLine.find("--utility-sub-type=audio.mojom.AudioService") !=
+          std::string::npos;
+  const bool launcher = Lower(image) == Lower(options.launcherPath);
+  Check(kAudioRoleCheck,
+        (launcher ? std::string("the launcher") : "program " + image) + ", " +
+            (audioRole ? std::string("audio role")
+                       : "command line " + commandLine),
+        "the launcher, audio role");
+
+  std::error_code error;
+  const bool volumeFileLeft = std::filesystem::exists(
+      PathFromUtf8(
+          cef_launcher_peer::AudioServiceVolumeFile(options.userDataDir)),
+      error);
+  Check(kAudioFileCheck, volumeFileLeft ? "still there" : "gone", "gone");
+  CheckAudioSessions(*processId);
+}
+
+void Runner::CheckAudioSessions(uint32_t processId) {
+  std::vector<float> volumes;
+  std::string error;
+  if (!host.AudioSessionVolumes(processId, volumes, error)) {
+    Skip(kAudioLevelCheck, error);
+    return;
+  }
+  if (volumes.empty()) {
+    // The session appears once the stream runs; poll until the time-out.
+    const int stepGeneration = generation;
+    host.PostDelayed(
+        [this, stepGeneration, processId] {
+          if (stepGeneration == generation) {
+            CheckAudioSessions(processId);
+          }
+        },
+        kAudioPollMs);
+    return;
+  }
+  std::string seen, expected;
+  for (float volume : volumes) {
+    seen += (seen.empty() ? "" : ", ") + Level(volume);
+    expected += (expected.empty() ? "" : ", ") + Level(options.volumeLevel);
+  }
+  Check(kAudioLevelCheck, seen, expected);
 }
 
 // Figures, not checks: round trips of small calls and 1 MiB each way.
