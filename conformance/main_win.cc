@@ -37,8 +37,21 @@ void PrintLine(const std::string& line) {
   std::fflush(stdout);
 }
 
+// Without CefString, which converts inside libcef.dll: these texts also
+// explain a libcef.dll that does not work.
 std::string Utf8(const std::wstring& text) {
-  return CefString(text).ToString();
+  if (text.empty()) {
+    return std::string();
+  }
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(),
+                                       static_cast<int>(text.size()), nullptr,
+                                       0, nullptr, nullptr);
+  std::string result(size > 0 ? size : 0, '\0');
+  if (size > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                        &result[0], size, nullptr, nullptr);
+  }
+  return result;
 }
 
 std::wstring ExecutableFolder() {

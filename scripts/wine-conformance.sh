@@ -7,7 +7,8 @@
 # cef-launcher.exe.
 #
 # Usage: scripts/wine-conformance.sh [CEF_ROOT]
-#   Runs scripts/wine-smoke.sh first for the stand-in and the wine prefix.
+#   Runs scripts/wine-smoke.sh first when its stand-in and wine prefix are
+#   not there yet.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,15 +20,17 @@ if [ ! -f "$cef_root/libcef.def" ]; then
   exit 0
 fi
 
-step "building the stand-in libcef.dll through scripts/wine-smoke.sh"
-"$repo/scripts/wine-smoke.sh" "$repo/build/windows-mingw/Release/cef-launcher.exe" "$cef_root" >/dev/null
+stub=$repo/build/windows-wine/run/libcef.dll
+if [ ! -f "$stub" ] || ! command -v wineserver >/dev/null; then
+  step "building the stand-in libcef.dll through scripts/wine-smoke.sh"
+  "$repo/scripts/wine-smoke.sh" "$repo/build/windows-mingw/Release/cef-launcher.exe" "$cef_root" >/dev/null
+fi
 
 arch=i686 loader=/usr/lib/wine/wine winearch=win32 build=$repo/build/windows-mingw
 if ! "$loader" --version >/dev/null 2>&1; then
   arch=x86_64 loader=/usr/lib/wine/wine64 winearch=win64 build=$repo/build/windows-mingw64
   step "this machine cannot run wine's 32-bit loader; using the 64-bit build under wine64"
 fi
-stub=$repo/build/windows-wine/run/libcef.dll
 for file in "$stub" "$build/Release/cef-launcher.exe" "$build/Release/cef-launcher-conformance.exe"; do
   [ -f "$file" ] || { step "FAILED: no $file" >&2; exit 1; }
 done
