@@ -16,6 +16,9 @@ class BrowserEvents {
       CefRefPtr<CefBrowser> browser,
       CefRefPtr<CefFrame> frame,
       CefRefPtr<CefProcessMessage> message) = 0;
+  virtual void OnFrameAttached(CefRefPtr<CefBrowser> browser,
+                               CefRefPtr<CefFrame> frame,
+                               bool reattached) = 0;
   virtual void OnFrameDetached(CefRefPtr<CefBrowser> browser,
                                CefRefPtr<CefFrame> frame) = 0;
   virtual void OnRenderProcessTerminated(

@@ -81,8 +81,8 @@ GameLink::GameLink() = default;
 void GameLink::Answer(const std::string& function, CallHandler handler) {
   peer.Handle(function, [handler](const cef_launcher_peer::PageCall& call,
                                   cef_launcher_peer::Reply reply) {
-    PageCall received{call.frame, call.id, call.function,
-                      call.arguments->Copy()};
+    PageCall received{call.frame, call.id, call.function, call.arguments,
+                      call.message};
     handler(received, std::make_shared<LibraryAnswer>(std::move(reply)));
   });
 }
@@ -124,6 +124,12 @@ void GameLink::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
     onMessage(frame, WireText(message));
   }
   peer.OnProcessMessageReceived(browser, frame, PID_RENDERER, message);
+}
+
+void GameLink::OnFrameAttached(CefRefPtr<CefBrowser> browser,
+                               CefRefPtr<CefFrame> frame,
+                               bool reattached) {
+  peer.OnFrameAttached(browser, frame, reattached);
 }
 
 void GameLink::OnFrameDetached(CefRefPtr<CefBrowser> browser,

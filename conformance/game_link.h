@@ -26,7 +26,9 @@ struct PageCall {
   CefRefPtr<CefFrame> frame;
   int32_t id = 0;
   std::string function;
+  // Read-only, inside `message`, which the record keeps alive.
   CefRefPtr<CefListValue> arguments;
+  CefRefPtr<CefProcessMessage> message;
 };
 
 // The game's answer to one page Call; answers at most once.
@@ -84,6 +86,9 @@ class GameLink : public BrowserEvents {
   void OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
                                 CefRefPtr<CefFrame> frame,
                                 CefRefPtr<CefProcessMessage> message) override;
+  void OnFrameAttached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame,
+                       bool reattached) override;
   void OnFrameDetached(CefRefPtr<CefBrowser> browser,
                        CefRefPtr<CefFrame> frame) override;
   void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser,

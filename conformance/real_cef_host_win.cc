@@ -137,6 +137,14 @@ void ConformanceClient::OnRenderProcessTerminated(
   }
 }
 
+void ConformanceClient::OnFrameAttached(CefRefPtr<CefBrowser> browser,
+                                        CefRefPtr<CefFrame> frame,
+                                        bool reattached) {
+  if (events) {
+    events->OnFrameAttached(browser, frame, reattached);
+  }
+}
+
 void ConformanceClient::OnFrameDetached(CefRefPtr<CefBrowser> browser,
                                         CefRefPtr<CefFrame> frame) {
   if (events) {

@@ -90,6 +90,9 @@ class ConformanceClient : public CefClient,
                                  const CefString& error_string) override;
 
   // CefFrameHandler methods:
+  void OnFrameAttached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame,
+                       bool reattached) override;
   void OnFrameDetached(CefRefPtr<CefBrowser> browser,
                        CefRefPtr<CefFrame> frame) override;
 

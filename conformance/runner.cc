@@ -328,20 +328,19 @@ void Runner::SizeBudget() {
       CefRefPtr<CefListValue> parts = arguments->GetList(0);
       const std::string first =
           parts->GetType(0) == VTYPE_STRING
-              ? "STRING of " +
-                    std::to_string(parts->GetString(0).ToString().size()) +
-                    " bytes"
+              ? "STRING of " + std::to_string(parts->GetString(0).length()) +
+                    " characters"
               : WireText(parts->GetValue(0)).substr(0, 40);
       const std::string second =
           parts->GetType(1) == VTYPE_STRING
-              ? "STRING of " +
-                    std::to_string(parts->GetString(1).ToString().size()) +
-                    " bytes"
+              ? "STRING of " + std::to_string(parts->GetString(1).length()) +
+                    " characters"
               : WireText(parts->GetValue(1)).substr(0, 40);
       seen = "[LIST [" + first + ", " + second + "]]";
     }
     Check("page to game: a value past the size budget", seen,
-          "[LIST [STRING of " + std::to_string(95 * kMiB) + " bytes, NULL]]");
+          "[LIST [STRING of " + std::to_string(95 * kMiB) +
+              " characters, NULL]]");
   });
   link.Answer("thrown", [this](const PageCall& call,
                                std::shared_ptr<CallAnswer> answer) {
@@ -582,23 +581,29 @@ void Runner::Focus() {
   Expect("focus: focus() on an input reports true");
   Expect("focus: blur() reports false");
   WhenReady("focus", [this](CefRefPtr<CefFrame> frame) {
-    link.SetFocusObserver([this, frame](CefRefPtr<CefFrame>, bool focused) {
-      if (focused) {
-        Check("focus: focus() on an input reports true", "BOOL true",
-              "BOOL true");
-        host.Focus(frame, false);
-      } else {
-        const bool first = std::find(open.begin(), open.end(),
-                                     "focus: focus() on an input reports "
-                                     "true") != open.end();
-        if (first) {
-          Check("focus: focus() on an input reports true", "BOOL false",
-                "BOOL true");
-        }
-        Check("focus: blur() reports false", "BOOL false", "BOOL false");
-        link.SetFocusObserver(nullptr);
-      }
-    });
+    const std::string focusFrame = FrameId(frame);
+    link.SetFocusObserver(
+        [this, frame, focusFrame](CefRefPtr<CefFrame> from, bool focused) {
+          // Other pages may report too; only this page's input counts.
+          if (FrameId(from) != focusFrame) {
+            return;
+          }
+          if (focused) {
+            Check("focus: focus() on an input reports true", "BOOL true",
+                  "BOOL true");
+            host.Focus(frame, false);
+          } else {
+            const bool first = std::find(open.begin(), open.end(),
+                                         "focus: focus() on an input reports "
+                                         "true") != open.end();
+            if (first) {
+              Check("focus: focus() on an input reports true", "BOOL false",
+                    "BOOL true");
+            }
+            Check("focus: blur() reports false", "BOOL false", "BOOL false");
+            link.SetFocusObserver(nullptr);
+          }
+        });
     host.Focus(frame, true);
   });
   host.OpenPage("focus", "conformance.ready(\"focus\");\n");

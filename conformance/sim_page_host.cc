@@ -37,6 +37,14 @@ bool SimClient::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
   return true;
 }
 
+void SimClient::OnFrameAttached(CefRefPtr<CefBrowser> browser,
+                                CefRefPtr<CefFrame> frame,
+                                bool reattached) {
+  if (events) {
+    events->OnFrameAttached(browser, frame, reattached);
+  }
+}
+
 void SimClient::OnFrameDetached(CefRefPtr<CefBrowser> browser,
                                 CefRefPtr<CefFrame> frame) {
   if (events) {

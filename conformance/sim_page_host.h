@@ -31,6 +31,9 @@ class SimClient : public CefClient,
                                 CefRefPtr<CefProcessMessage> message) override;
 
   // CefFrameHandler methods:
+  void OnFrameAttached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame,
+                       bool reattached) override;
   void OnFrameDetached(CefRefPtr<CefBrowser> browser,
                        CefRefPtr<CefFrame> frame) override;
 
