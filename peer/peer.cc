@@ -163,6 +163,8 @@ const char* SendStatusText(SendStatus status) {
       return "no frame";
     case SendStatus::kNoTimer:
       return "no timer";
+    case SendStatus::kWrongThread:
+      return "wrong thread";
   }
   return "unknown";
 }
@@ -230,6 +232,12 @@ SendStatus Reply::Answer(CefRefPtr<CefProcessMessage> message) {
     }
     return SendStatus::kAlreadyAnswered;
   }
+  // The peer's state is the UI thread's alone.
+  if (!CefCurrentlyOn(TID_UI)) {
+    core->Log("answer to page call " + std::to_string(callId) +
+              " refused: not on the UI thread");
+    return SendStatus::kWrongThread;
+  }
   std::string why;
   const SendStatus status = core->Send(frame, message, &why);
   if (status == SendStatus::kTooLarge) {
@@ -252,9 +260,11 @@ Peer::~Peer() {
   std::shared_ptr<PeerCore> keep = core;
   keep->FailWhere([](const PendingPageCall&) { return true; },
                   PageReply::Outcome::kRefused, "peer destroyed");
+  // Replies may outlive the Peer; what the host handed in may not.
   keep->handlers.clear();
   keep->fallback = nullptr;
   keep->focusObserver = nullptr;
+  keep->logSink = nullptr;
 }
 
 bool Peer::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
@@ -386,8 +396,7 @@ SendStatus Peer::CallPage(CefRefPtr<CefFrame> frame,
                           PageCallback callback,
                           CallOptions options) {
   std::shared_ptr<PeerCore> keep = core;
-  const int32_t id = keep->TakeId();
-  auto refuse = [&](SendStatus status, const std::string& why) {
+  auto refuse = [&](SendStatus status, const std::string& why, int32_t id) {
     keep->Log("call of '" + path + "' refused: " + why);
     PageReply reply;
     reply.outcome = PageReply::Outcome::kRefused;
@@ -398,28 +407,34 @@ SendStatus Peer::CallPage(CefRefPtr<CefFrame> frame,
     }
     return status;
   };
+  // The peer's state is the UI thread's alone.
+  if (!CefCurrentlyOn(TID_UI)) {
+    return refuse(SendStatus::kWrongThread, "not on the UI thread", -1);
+  }
+  const int32_t id = keep->TakeId();
   CefRefPtr<CefProcessMessage> message =
       CallMessage(path, arguments ? arguments : CefListValue::Create(), id)
           .ToProcessMessage();
   if (!frame) {
-    return refuse(SendStatus::kNoFrame, "no frame");
+    return refuse(SendStatus::kNoFrame, "no frame", id);
   }
   if (keep->FrameGone(frame)) {
     return refuse(SendStatus::kFrameGone,
-                  "frame " + FrameIdOf(frame) + " is gone");
+                  "frame " + FrameIdOf(frame) + " is gone", id);
   }
   const EncodedSize size = MeasureMessage(message);
   if (!FitsChannel(size)) {
     return refuse(SendStatus::kTooLarge,
                   "message of " + std::to_string(size.bytes) +
                       " bytes, nesting " + std::to_string(size.nesting) +
-                      ", exceeds the channel's limits");
+                      ", exceeds the channel's limits",
+                  id);
   }
   const uint64_t serial = keep->nextSerial++;
   if (options.timeoutMs > 0 &&
       !CefPostDelayedTask(TID_UI, new TimeoutTask(keep, id, serial),
                           options.timeoutMs)) {
-    return refuse(SendStatus::kNoTimer, "the time-out could not be posted");
+    return refuse(SendStatus::kNoTimer, "the time-out could not be posted", id);
   }
   CefRefPtr<CefBrowser> browser = frame->GetBrowser();
   keep->pending[id] =

@@ -41,6 +41,7 @@ enum class SendStatus {
   kNoFrame,          // a null frame
   kNoTimer,          // a time-out was asked for but could not be posted
                      // (not on the UI thread, or CEF not running)
+  kWrongThread,      // called off the UI thread; nothing was done
 };
 
 // Short text for logs, e.g. "frame gone".
@@ -76,8 +77,9 @@ class Reply {
   ~Reply();
 
   // Answers with a Result holding a copy of `value` (null: NULL). UI thread.
-  // kTooLarge leaves the reply unanswered, so an Error can follow; every
-  // other status answers it for good (kFrameGone: nothing was sent).
+  // kTooLarge and kWrongThread leave the reply unanswered, so an answer can
+  // follow; every other status answers it for good (kFrameGone: nothing was
+  // sent).
   SendStatus Result(CefRefPtr<CefValue> value);
   // Answers with an Error whose text is `text` (UTF-8). UI thread. Same
   // statuses as Result.
@@ -142,7 +144,7 @@ class Peer {
  public:
   Peer();
   // Pending page calls fail with kRefused ("peer destroyed"); replies still
-  // held by the host keep working.
+  // held by the host keep working, without a log sink.
   ~Peer();
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
@@ -184,8 +186,8 @@ class Peer {
   // Calls the page value at the dotted `path` in `frame` with `arguments`
   // (copied; null: none) under the peer's next id. `callback` runs exactly
   // once: with the page's Result or Error, or with a failure. A call that
-  // cannot be sent (null or gone frame, too large) fails with kRefused
-  // before CallPage returns. Returns the status of the send.
+  // cannot be sent (null or gone frame, too large, off the UI thread) fails
+  // with kRefused before CallPage returns. Returns the status of the send.
   SendStatus CallPage(CefRefPtr<CefFrame> frame,
                       const std::string& path,
                       CefRefPtr<CefListValue> arguments,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bridge/bridge_message.h"
@@ -189,6 +190,32 @@ TEST_F(PeerLibraryTest, AnsweringAFrameThatIsGoneSendsNothingAndSaysSo) {
       << log[0];
   // Nothing reached the browser side's channel for it.
   EXPECT_TRUE(harness->browserSide().Log().empty());
+}
+
+TEST_F(PeerLibraryTest, OffTheUiThreadNothingHappens) {
+  std::optional<Reply> kept;
+  peer.Handle("wait", [&](const PageCall&, Reply reply) {
+    kept.emplace(std::move(reply));
+  });
+  Page(kRecordSettlements);
+  Page("track('wait', squirrel.call('wait')); window.v = 1;");
+  ASSERT_TRUE(kept);
+  Settled settled;
+  SendStatus fromWorker = SendStatus::kSent;
+  SendStatus callFromWorker = SendStatus::kSent;
+  std::thread worker([&] {
+    fromWorker = kept->Result(Int(1));
+    callFromWorker =
+        peer.CallPage(HostFrame(), "v", nullptr, settled.Callback());
+  });
+  worker.join();
+  EXPECT_EQ(fromWorker, SendStatus::kWrongThread);
+  EXPECT_EQ(callFromWorker, SendStatus::kWrongThread);
+  EXPECT_EQ(settled.Text(), "Refused not on the UI thread");
+  EXPECT_TRUE(kept->pending());
+  EXPECT_EQ(kept->Result(Int(2)), SendStatus::kSent);
+  harness->RunUntilIdle();
+  EXPECT_EQ(PageJson("settled"), "[\"wait ok 2\"]");
 }
 
 TEST_F(PeerLibraryTest, OversizedAnswerIsRefusedAndTheReplyStaysOpen) {

@@ -21,7 +21,10 @@ class BrowserSideFrame : public virtual CefBaseRefCounted {
   bool detached = false;
   // The renderer died: still IsValid(), but there is no RenderFrameHost.
   bool noRenderFrame = false;
-  BrowserSideBrowser* browser = nullptr;  // cleared when the browser goes
+  // Kept after a detach; the cycle with the browser's frame list ends when
+  // the frame leaves it, or when the browser side goes.
+  CefRefPtr<BrowserSideBrowser> browser;
+  BrowserSide* side = nullptr;  // cleared when the side goes
 
   IMPLEMENT_REFCOUNTING(BrowserSideFrame);
 };
@@ -50,7 +53,8 @@ class BrowserSideBrowser : public virtual CefBaseRefCounted {
 
 namespace {
 
-thread_local BrowserSide* currentBrowserSide = nullptr;
+// Browser sides alive on this thread, newest last: the newest is TID_UI.
+thread_local std::vector<BrowserSide*> browserSides;
 
 [[noreturn]] void NotSimulated(const std::string& what) {
   Fatal("cefsim: " + what +
@@ -106,7 +110,7 @@ class HostFrame : public CefFrame {
   }
   CefString GetURL() override { return model->url; }
   CefRefPtr<CefBrowser> GetBrowser() override {
-    return model->browser ? WrapHostBrowser(model->browser) : nullptr;
+    return model->browser ? WrapHostBrowser(model->browser.get()) : nullptr;
   }
   // CEF: NOTREACHED() in the browser process, which a release build passes.
   CefRefPtr<CefV8Context> GetV8Context() override { return nullptr; }
@@ -122,8 +126,8 @@ class HostFrame : public CefFrame {
                           CefRefPtr<CefProcessMessage> message) override {
     // CEF only DCHECKs the target: in release everything goes to the
     // renderer, whatever `target_process` says.
-    BrowserSide* side = BrowserSide::Current();
-    if (!side) {
+    BrowserSide* side = model->side;
+    if (!BrowserSide::Current()) {
       Fatal(
           "CefFrame::SendProcessMessage on the browser side with no browser "
           "side on this thread (CEF would post it to a UI thread that does "
@@ -140,6 +144,9 @@ class HostFrame : public CefFrame {
     }
     // A detached frame, or one whose renderer died, has no RenderFrameHost:
     // CEF drops the message with only a log warning.
+    if (!side) {
+      return;  // the simulated browser process has ended
+    }
     if (model->detached || model->noRenderFrame) {
       side->AddLog("dropped a message to frame " + model->id +
                    (model->detached ? ", which is detached"
@@ -223,16 +230,31 @@ CefRefPtr<CefBrowser> WrapHostBrowser(BrowserSideBrowser* browser) {
 }  // namespace
 
 BrowserSide::BrowserSide(RendererProcess& rendererProcess)
-    : process(rendererProcess), previous(currentBrowserSide) {
-  currentBrowserSide = this;
+    : process(rendererProcess) {
+  browserSides.push_back(this);
 }
 
 BrowserSide::~BrowserSide() {
-  currentBrowserSide = previous;
+  // Objects the host still holds outlive the simulated browser process.
+  for (const CefRefPtr<BrowserSideBrowser>& browser : browsers) {
+    browser->valid = false;
+    for (const CefRefPtr<BrowserSideFrame>& frame : browser->frames) {
+      frame->detached = true;
+      frame->side = nullptr;
+      frame->browser = nullptr;
+    }
+    if (browser->mainFrame) {
+      browser->mainFrame->side = nullptr;
+      browser->mainFrame->browser = nullptr;
+    }
+  }
+  browserSides.erase(
+      std::remove(browserSides.begin(), browserSides.end(), this),
+      browserSides.end());
 }
 
 BrowserSide* BrowserSide::Current() {
-  return currentBrowserSide;
+  return browserSides.empty() ? nullptr : browserSides.back();
 }
 
 void BrowserSide::SetClient(CefRefPtr<CefClient> browserClient) {
@@ -322,6 +344,7 @@ void BrowserSide::SyncFrames() {
         frame->parentId = parent->GetIdentifier().ToString();
       }
       frame->browser = browser.get();
+      frame->side = this;
       if (frame->isMain) {
         browser->frames.insert(browser->frames.begin(), frame);
         browser->mainFrame = frame;
@@ -347,7 +370,7 @@ void BrowserSide::BrowserOpened(int browserId) {
 
 void BrowserSide::Detach(BrowserSideFrame* frame) {
   CefRefPtr<BrowserSideFrame> keep = frame;
-  BrowserSideBrowser* browser = frame->browser;
+  BrowserSideBrowser* browser = frame->browser.get();
   frame->detached = true;
   // Queued messages to a frame that detaches are discarded.
   queue.erase(std::remove_if(queue.begin(), queue.end(),

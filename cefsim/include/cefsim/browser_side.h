@@ -27,7 +27,7 @@ class BrowserSideFrame;
 class BrowserSide {
  public:
   // Becomes this thread's TID_UI (CefPostTask, CefCurrentlyOn) until
-  // destroyed; there is one per thread at a time.
+  // destroyed; with several alive, the newest is.
   explicit BrowserSide(RendererProcess& process);
   ~BrowserSide();
   BrowserSide(const BrowserSide&) = delete;
@@ -102,7 +102,6 @@ class BrowserSide {
   uint64_t nextTaskOrder = 0;
   bool terminated = false;
   std::vector<std::string> log;
-  BrowserSide* previous = nullptr;
 };
 
 }  // namespace cefsim
