@@ -229,6 +229,7 @@ int Run() {
   CefRunMessageLoop();
   client->SetEvents(nullptr);
   runner.reset();
+  client->DropBrowsers();
   CefShutdown();
 
   report.Finish();

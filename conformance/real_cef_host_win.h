@@ -59,6 +59,9 @@ class ConformanceClient : public CefClient,
   void SetEvents(BrowserEvents* browserEvents) { events = browserEvents; }
   // Closes every browser; `closed` runs after the last OnBeforeClose.
   void CloseAll(std::function<void()> closed);
+  // Lets go of browsers that never closed; before CefShutdown, which must
+  // not outlive references to CEF's objects.
+  void DropBrowsers() { browsers.clear(); }
 
   // CefClient methods:
   CefRefPtr<CefRenderHandler> GetRenderHandler() override { return this; }
