@@ -38,6 +38,27 @@ class NoBridgeApplication : public CefLauncherApplication {
                         CefRefPtr<CefV8Context>) override {}
 };
 
+// A renderer that reads a Call one entry too long as if it were well-formed.
+class LenientApplication : public CefLauncherApplication {
+ public:
+  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
+                                CefRefPtr<CefFrame> frame,
+                                CefProcessId sourceProcess,
+                                CefRefPtr<CefProcessMessage> message) override {
+    CefRefPtr<CefListValue> arguments = message->GetArgumentList();
+    if (message->GetName() == "qrx" && arguments->GetSize() == 5 &&
+        arguments->GetType(0) == VTYPE_INT && arguments->GetInt(0) == 0) {
+      CefRefPtr<CefProcessMessage> trimmed = CefProcessMessage::Create("qrx");
+      for (size_t i = 0; i < 4; ++i) {
+        trimmed->GetArgumentList()->SetValue(i, arguments->GetValue(i));
+      }
+      message = trimmed;
+    }
+    return CefLauncherApplication::OnProcessMessageReceived(
+        browser, frame, sourceProcess, message);
+  }
+};
+
 struct RunOutcome {
   std::vector<std::string> lines;
   bool ended = false;
@@ -105,6 +126,15 @@ TEST(ConformanceRunnerTest, WithoutTheBridgeEveryStepTimesOutAndTheRunEnds) {
   for (const std::string& line : outcome.lines) {
     EXPECT_THAT(line, testing::Not(StartsWith("PASS"))) << line;
   }
+}
+
+TEST(ConformanceRunnerTest, AnsweringAMalformedCallFailsWithTheReplySeen) {
+  RunOutcome outcome = RunOn(new LenientApplication());
+  EXPECT_TRUE(outcome.ended);
+  EXPECT_THAT(Failures(outcome),
+              testing::ElementsAre(
+                  "FAIL  malformed messages: none answered: seen qrx [INT 1, "
+                  "INT 900, INT 42] expected none"));
 }
 
 TEST(CheckReportTest, LinesSummaryAndFile) {
