@@ -80,3 +80,13 @@ if [ "$triple" = i686-w64-mingw32 ]; then
 else
   echo "== built $exe (64-bit, not checked)"
 fi
+
+# The conformance client, built by the same configuration: a console
+# program with CEF's executable settings.
+conformance_exe=$build/Release/cef-launcher-conformance.exe
+if [ "$triple" = i686-w64-mingw32 ]; then
+  echo "== check $conformance_exe"
+  python3 "$repo/scripts/check-pe.py" --console "$conformance_exe"
+else
+  echo "== built $conformance_exe (64-bit, not checked)"
+fi

@@ -2,6 +2,7 @@
 """Checks that a file is the launcher's real Windows executable.
 
 Usage: check-pe.py EXE
+       check-pe.py --console EXE
 
 Reads the PE file itself (no Windows tools needed) and checks:
   - PE32 for i386;
@@ -12,6 +13,14 @@ Reads the PE file itself (no Windows tools needed) and checks:
     with uiAccess false;
   - cef_execute_process imported from libcef.dll;
   - CEF's x86 stack reserve of 0.5 MiB, and large-address awareness.
+
+With --console it checks a console program built with CEF's settings (the
+conformance client) instead:
+  - PE32 for i386;
+  - the Windows console subsystem;
+  - imports from libcef.dll and otherwise only from DLLs that ship with
+    Windows (no compiler runtime DLL);
+  - the same stack reserve and large-address awareness.
 
 Prints one line per check and a verdict. Exit status: 0 when every check
 passes, 1 otherwise.
@@ -24,12 +33,24 @@ import xml.etree.ElementTree as ElementTree
 MACHINE_I386 = 0x014C
 MAGIC_PE32 = 0x010B
 SUBSYSTEM_WINDOWS_GUI = 2
+SUBSYSTEM_WINDOWS_CUI = 3
 FILE_LARGE_ADDRESS_AWARE = 0x0020
 SCN_MEM_EXECUTE = 0x20000000
 RT_MANIFEST = 24
 MANIFEST_ID = 1
 STACK_RESERVE = 0x80000
 GPU_EXPORTS = ("NvOptimusEnablement", "AmdPowerXpressRequestHighPerformance")
+# DLLs every Windows installation has; anything else beside libcef.dll would
+# have to be deployed with the program.
+SYSTEM_DLLS = frozenset((
+    "advapi32.dll", "bcrypt.dll", "comctl32.dll", "comdlg32.dll",
+    "crypt32.dll", "dbghelp.dll", "dwmapi.dll", "gdi32.dll", "imm32.dll",
+    "kernel32.dll", "msvcrt.dll", "ntdll.dll", "ole32.dll", "oleaut32.dll",
+    "powrprof.dll", "propsys.dll", "psapi.dll", "rpcrt4.dll", "secur32.dll",
+    "setupapi.dll", "shell32.dll", "shlwapi.dll", "ucrtbase.dll",
+    "user32.dll", "userenv.dll", "uxtheme.dll", "version.dll", "winmm.dll",
+    "ws2_32.dll", "wtsapi32.dll",
+))
 
 
 class PeError(Exception):
@@ -242,7 +263,21 @@ def check_import(pe):
     return []
 
 
-def run_checks(pe):
+def check_console_imports(pe):
+    imports = pe.imports()
+    failures = []
+    if "libcef.dll" not in imports:
+        failures.append("nothing is imported from libcef.dll")
+    others = sorted(name for name in imports
+                    if name != "libcef.dll" and name not in SYSTEM_DLLS and
+                    not name.startswith("api-ms-win-"))
+    if others:
+        failures.append("imports from %s, which Windows does not provide"
+                        % ", ".join(others))
+    return failures
+
+
+def run_checks(pe, console=False):
     """Yields (property, failures) for every property."""
     machine = []
     if pe.machine != MACHINE_I386:
@@ -252,12 +287,27 @@ def run_checks(pe):
     yield "PE32 i386", machine
     if pe.magic != MAGIC_PE32:
         return
+    if console:
+        yield "Windows console subsystem", (
+            [] if pe.subsystem == SUBSYSTEM_WINDOWS_CUI else
+            ["subsystem is %d, not 3" % pe.subsystem])
+        yield "imports only libcef.dll and the system", (
+            check_console_imports(pe))
+        for check in common_checks(pe):
+            yield check
+        return
     yield "Windows GUI subsystem", (
         [] if pe.subsystem == SUBSYSTEM_WINDOWS_GUI else
         ["subsystem is %d, not 2" % pe.subsystem])
     yield "GPU preference exports", check_exports(pe)
     yield "asInvoker manifest", check_manifest(pe)
     yield "cef_execute_process from libcef.dll", check_import(pe)
+    for check in common_checks(pe):
+        yield check
+
+
+def common_checks(pe):
+    """CEF's x86 executable settings, for both kinds of program."""
     yield "stack reserve 0x80000", (
         [] if pe.stack_reserve == STACK_RESERVE else
         ["stack reserve is %#x" % pe.stack_reserve])
@@ -267,10 +317,11 @@ def run_checks(pe):
 
 
 def main(argv):
-    if len(argv) != 2:
-        print("usage: check-pe.py EXE", file=sys.stderr)
+    console = len(argv) == 3 and argv[1] == "--console"
+    if len(argv) != 2 and not console:
+        print("usage: check-pe.py [--console] EXE", file=sys.stderr)
         return 2
-    path = argv[1]
+    path = argv[-1]
     try:
         with open(path, "rb") as file:
             data = file.read()
@@ -279,7 +330,7 @@ def main(argv):
         return 1
     failed = False
     try:
-        for name, failures in run_checks(PeFile(data)):
+        for name, failures in run_checks(PeFile(data), console):
             if failures:
                 failed = True
                 print("FAIL  %s: %s" % (name, "; ".join(failures)))

@@ -3,7 +3,8 @@
 # properties it checks: builds tests/pe_checker/fixture.cc with MinGW-w64 as
 # a good executable and as one bad variant per property, and expects the
 # checker to pass the good one and to fail each bad one on exactly that
-# property and no other.
+# property and no other. Variants named console-* are checked as the console
+# program (check-pe.py --console).
 #
 # Usage: scripts/test-check-pe.sh [work dir]   (default build/windows-pe-checker)
 set -euo pipefail
@@ -41,6 +42,10 @@ build() {
   local name=$1
   local defines="-DNV_VALUE=1" subsystem=-mwindows stack=-Wl,--stack,0x80000
   local laa=-Wl,--large-address-aware manifest=$good_manifest import=$work/libcef.dll.a
+  local runtime=-static
+  case $name in
+    console-*) subsystem=-mconsole manifest= ;;
+  esac
   case $name in
     good) ;;
     console) subsystem=-mconsole ;;
@@ -58,6 +63,12 @@ build() {
     default-stack) stack= ;;
     big-stack) stack=-Wl,--stack,0x400000 ;;
     no-large-address) laa= ;;
+    console-good) ;;
+    console-gui) subsystem=-mwindows ;;
+    console-other-dll) import=$work/other.dll.a ;;
+    console-no-cef-import) defines+=" -DNO_CEF_CALL" ;;
+    console-dynamic-runtime) runtime= defines+=" -DUSE_CXX_RUNTIME" ;;
+    console-default-stack) stack= ;;
     *) echo "unknown variant $name" >&2; return 1 ;;
   esac
   local objects=()
@@ -69,7 +80,7 @@ build() {
   # shellcheck disable=SC2086  # the flag lists split on purpose
   "$cxx" -std=c++20 -O2 -Wall -Werror $defines -o "$work/$name.exe" \
     "$repo/tests/pe_checker/fixture.cc" "${objects[@]}" "$import" \
-    $subsystem -static $laa $stack
+    $subsystem $runtime $laa $stack
 }
 
 # variant | the one check it must fail ("" for none)
@@ -92,6 +103,12 @@ cases=(
   "no-large-address|large address aware"
   "amd64-machine|PE32 i386"
   "not-a-pe|readable PE file"
+  "console-good|"
+  "console-gui|Windows console subsystem"
+  "console-other-dll|imports only libcef.dll and the system"
+  "console-no-cef-import|imports only libcef.dll and the system"
+  "console-dynamic-runtime|imports only libcef.dll and the system"
+  "console-default-stack|stack reserve 0x80000"
 )
 
 passed=0
@@ -121,8 +138,10 @@ for row in "${cases[@]}"; do
     not-a-pe) head -c 4096 "$(command -v "$cxx")" >"$work/$name.exe" ;; # an ELF file
     *) build "$name" ;;
   esac
+  mode=()
+  case $name in console-*) mode=(--console) ;; esac
   status=0
-  python3 "$checker" "$work/$name.exe" >"$work/$name.out" || status=$?
+  python3 "$checker" "${mode[@]}" "$work/$name.exe" >"$work/$name.out" || status=$?
   failures=$(grep -c '^FAIL' "$work/$name.out" || true)
   if [ -z "$expected" ]; then
     if [ "$status" -eq 0 ] && [ "$failures" -eq 0 ]; then

@@ -3,7 +3,9 @@
 # against CEF's real headers on the host, builds the real cef-launcher.exe
 # with MinGW-w64 and checks it, shows that the checker rejects executables
 # lacking each property, and runs the executable under wine against a
-# stand-in libcef.dll. Skipped as a whole where ../shared holds no CEF.
+# stand-in libcef.dll. The conformance client is built and checked with it
+# (build-windows.sh) and must refuse to start under wine against the same
+# stand-in. Skipped as a whole where ../shared holds no CEF.
 #
 # Usage: scripts/test-windows.sh [CEF_ROOT]
 set -euo pipefail
@@ -19,4 +21,5 @@ fi
 "$repo/scripts/build-windows.sh" "$cef_root"
 "$repo/scripts/test-check-pe.sh"
 "$repo/scripts/wine-smoke.sh" "$repo/build/windows-mingw/Release/cef-launcher.exe" "$cef_root"
+"$repo/scripts/wine-conformance.sh" "$cef_root"
 echo "windows steps: all passed"

@@ -65,7 +65,7 @@ cat >"$work/stub/stub_hashes.h" <<EOF
 #define STUB_API_HASH_UNIVERSAL "$universal"
 #define STUB_COMMIT_HASH "$commit"
 EOF
-special='^(cef_api_hash|cef_execute_process|cef_run_winmain_with_preferred_stack_size)$'
+special='^(cef_api_hash|cef_execute_process|cef_run_(win)?main_with_preferred_stack_size)$'
 awk '/^EXPORTS/ {e = 1; next} e && NF && $1 !~ /^;/ {print $1}' "$cef_root/libcef.def" |
   grep -Ev "$special" | sed 's/.*/int &(void) { return 0; }/' >"$work/stub/other_exports.c"
 "$arch-w64-mingw32-gcc-posix" -shared -O2 -Wall -Werror -std=c11 -DBUILDING_CEF_SHARED \

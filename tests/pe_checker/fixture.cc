@@ -5,6 +5,17 @@
 
 extern "C" int cef_execute_process(const void*, void*, void*);
 
+#if defined(USE_CXX_RUNTIME)
+#include <sstream>
+
+// Linked without -static, this imports the C++ runtime's DLL.
+static int RuntimeText() {
+  std::ostringstream text;
+  text << GetTickCount();
+  return static_cast<int>(text.str().size());
+}
+#endif
+
 #if defined(EXPORTS_IN_NAMESPACE)
 // C++ linkage: exported under a mangled name.
 namespace gpu {
@@ -29,6 +40,10 @@ __declspec(dllexport) DWORD AmdPowerXpressRequestHighPerformance = 1;
 }  // extern "C" or namespace gpu
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+#if defined(USE_CXX_RUNTIME)
+  if (RuntimeText() == 0)
+    return 1;
+#endif
 #if defined(NO_CEF_CALL)
   return 0;
 #else

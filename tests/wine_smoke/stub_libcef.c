@@ -48,16 +48,24 @@ static struct {
   HINSTANCE instance;
   LPWSTR commandLine;
   int showCommand;
+  mainPtr consoleEntry; /* the main() variant, for console programs */
+  int argc;
+  char** argv;
   int result;
   LPVOID mainFiber;
 } fiberRun;
 
 static void WINAPI FiberMain(LPVOID unused) {
   (void)unused;
-  fiberRun.result = fiberRun.entry(fiberRun.instance, NULL,
-                                   fiberRun.commandLine, fiberRun.showCommand);
+  fiberRun.result =
+      fiberRun.consoleEntry
+          ? fiberRun.consoleEntry(fiberRun.argc, fiberRun.argv)
+          : fiberRun.entry(fiberRun.instance, NULL, fiberRun.commandLine,
+                           fiberRun.showCommand);
   SwitchToFiber(fiberRun.mainFiber);
 }
+
+static int RunOnFiber(void);
 
 /* Runs the entry on a 4 MiB fiber, or returns -1 (STUB_NO_FIBER set, or
  * already on a fiber) so that the caller runs it on its own stack. */
@@ -71,6 +79,22 @@ int cef_run_winmain_with_preferred_stack_size(wWinMainPtr entry,
   fiberRun.instance = instance;
   fiberRun.commandLine = commandLine;
   fiberRun.showCommand = showCommand;
+  return RunOnFiber();
+}
+
+/* The same for a main() entry point. */
+int cef_run_main_with_preferred_stack_size(mainPtr entry,
+                                           int argc,
+                                           char* argv[]) {
+  if (GetEnvironmentVariableA("STUB_NO_FIBER", NULL, 0) || IsThreadAFiber())
+    return -1;
+  fiberRun.consoleEntry = entry;
+  fiberRun.argc = argc;
+  fiberRun.argv = argv;
+  return RunOnFiber();
+}
+
+static int RunOnFiber(void) {
   fiberRun.mainFiber = ConvertThreadToFiber(NULL);
   if (!fiberRun.mainFiber)
     return -1;
@@ -86,8 +110,11 @@ int cef_run_winmain_with_preferred_stack_size(wWinMainPtr entry,
   return fiberRun.result;
 }
 #else
-/* Declared for 32-bit builds only; a 64-bit launcher never calls it. */
+/* Declared for 32-bit builds only; a 64-bit program never calls them. */
 int cef_run_winmain_with_preferred_stack_size(void) {
+  return -1;
+}
+int cef_run_main_with_preferred_stack_size(void) {
   return -1;
 }
 #endif
