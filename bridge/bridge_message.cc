@@ -52,15 +52,18 @@ std::optional<BridgeMessage> Decode(
 
 }  // namespace
 
-CallMessage::CallMessage(std::string function,
-                         CefRefPtr<CefListValue> arguments)
-    : CallMessage(std::move(function), std::move(arguments), TakeNextCallId()) {
-}
+CallMessage::CallMessage(std::string callFunction,
+                         CefRefPtr<CefListValue> callArguments)
+    : CallMessage(std::move(callFunction),
+                  std::move(callArguments),
+                  TakeNextCallId()) {}
 
-CallMessage::CallMessage(std::string function,
-                         CefRefPtr<CefListValue> arguments,
-                         int32_t id)
-    : function(std::move(function)), arguments(std::move(arguments)), id(id) {}
+CallMessage::CallMessage(std::string callFunction,
+                         CefRefPtr<CefListValue> callArguments,
+                         int32_t callId)
+    : function(std::move(callFunction)),
+      arguments(std::move(callArguments)),
+      id(callId) {}
 
 CefRefPtr<CefProcessMessage> CallMessage::ToProcessMessage() const {
   CefRefPtr<CefProcessMessage> message =
@@ -107,13 +110,13 @@ std::optional<ResultMessage> ResultMessage::FromProcessMessage(
 }
 
 CefRefPtr<CefProcessMessage> ErrorMessage::ToProcessMessage() const {
-  CefRefPtr<CefProcessMessage> message =
+  CefRefPtr<CefProcessMessage> processMessage =
       CefProcessMessage::Create(kBridgeMessageName);
   CefRefPtr<CefListValue> list =
-      StartMessage(message, BridgeMessageType::Error, kErrorSize);
+      StartMessage(processMessage, BridgeMessageType::Error, kErrorSize);
   list->SetInt(1, id);
-  list->SetString(2, this->message);
-  return message;
+  list->SetString(2, message);
+  return processMessage;
 }
 
 std::optional<ErrorMessage> ErrorMessage::FromProcessMessage(

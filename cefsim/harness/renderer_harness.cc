@@ -1,5 +1,9 @@
 #include "cefsim/renderer_harness.h"
 
+#include <algorithm>
+#include <optional>
+
+#include "cefsim/browser_side.h"
 #include "cefsim/peer.h"
 #include "cefsim/process_roles.h"
 #include "cefsim/transit.h"
@@ -9,10 +13,12 @@ namespace cefsim {
 
 RendererHarness::RendererHarness(CefRefPtr<CefApp> application)
     : process(std::make_unique<RendererProcess>(std::move(application))) {
+  hostSide = std::make_unique<BrowserSide>(*process);
   process->SetOutbox(
       [this](const std::string& frameId, const WireMessage& wire) {
         // The browser process sees a fresh read-only message per receipt.
         sent.push_back(SentMessage{frameId, Receive(wire)});
+        hostSide->FromRenderer(frameId, wire);
       });
   peer = std::make_unique<BrowserPeer>(*this);
 }
@@ -20,12 +26,86 @@ RendererHarness::RendererHarness(CefRefPtr<CefApp> application)
 RendererHarness::~RendererHarness() {
   // Contexts are released while the browser side can still record.
   process.reset();
+  hostSide.reset();
 }
 
 BrowserInfo RendererHarness::OpenBrowser(
     const std::vector<FrameSpec>& frames,
     CefRefPtr<CefDictionaryValue> extraInfo) {
-  return process->OpenBrowser(frames, extraInfo);
+  BrowserInfo info = process->OpenBrowser(frames, extraInfo);
+  hostSide->BrowserOpened(info.id);
+  return info;
+}
+
+void RendererHarness::CloseBrowser(int browserId) {
+  // What the renderer sent before reaches the browser before the close.
+  hostSide->Pump();
+  process->CloseBrowser(browserId);
+  hostSide->SyncFrames();
+}
+
+std::string RendererHarness::AddFrame(const std::string& parentId,
+                                      const FrameSpec& frameSpec) {
+  std::string frameId = process->AddFrame(parentId, frameSpec);
+  hostSide->SyncFrames();
+  return frameId;
+}
+
+void RendererHarness::RemoveFrame(const std::string& frameId) {
+  hostSide->Pump();
+  process->RemoveFrame(frameId);
+  hostSide->SyncFrames();
+}
+
+void RendererHarness::SetClient(CefRefPtr<CefClient> client) {
+  hostSide->SetClient(std::move(client));
+}
+
+CefRefPtr<CefBrowser> RendererHarness::HostBrowser(int browserId) {
+  return hostSide->Browser(browserId);
+}
+
+CefRefPtr<CefFrame> RendererHarness::HostFrame(const std::string& frameId) {
+  return hostSide->Frame(frameId);
+}
+
+void RendererHarness::TerminateRenderer(cef_termination_status_t status) {
+  hostSide->TerminateRenderer(status);
+}
+
+void RendererHarness::AdvanceTime(int64_t timeMs) {
+  const int64_t until = process->Now() + std::max<int64_t>(timeMs, 0);
+  // Like RunUntilIdle, but page timers run only once they are due.
+  auto settle = [this] {
+    for (;;) {
+      int handled = peer->Pump() + hostSide->Pump();
+      if (!hostSide->RendererTerminated() &&
+          process->RunNextTask(process->Now())) {
+        ++handled;
+      }
+      if (handled == 0) {
+        return;
+      }
+    }
+  };
+  settle();
+  for (;;) {
+    // Page timers and UI tasks in the order they fall due.
+    const std::optional<int64_t> uiDue = hostSide->NextTaskDue();
+    const int64_t limit = uiDue && *uiDue < until ? *uiDue : until;
+    if (!hostSide->RendererTerminated() && process->RunNextTask(limit)) {
+      settle();
+      continue;
+    }
+    if (uiDue && *uiDue <= until) {
+      process->AdvanceClock(*uiDue);
+      settle();
+      continue;
+    }
+    break;
+  }
+  process->AdvanceClock(until);
+  settle();
 }
 
 bool RendererHarness::DeliverMessage(const std::string& frameId,
@@ -65,7 +145,11 @@ std::vector<std::string> RendererHarness::SentMessageTexts(
 int RendererHarness::RunUntilIdle() {
   int steps = 0;
   for (;;) {
-    const int handled = peer->Pump() + process->RunPendingTasks();
+    int handled = peer->Pump() + hostSide->Pump();
+    // A dead renderer runs nothing more.
+    if (!hostSide->RendererTerminated()) {
+      handled += process->RunPendingTasks();
+    }
     if (handled == 0) {
       return steps;
     }

@@ -7,6 +7,7 @@
 
 #include "cefsim/renderer_process.h"
 #include "include/cef_app.h"
+#include "include/cef_client.h"
 
 // The test and demo driver around a CefApp: plays Blink (frames, page
 // script, focus) on the renderer side and the browser process on the other
@@ -15,6 +16,7 @@
 namespace cefsim {
 
 class BrowserPeer;
+class BrowserSide;
 
 // One message the renderer sent, as the browser process received it
 // (read-only, sharing nothing with the renderer's objects).
@@ -38,14 +40,10 @@ class RendererHarness {
   // Renderer side (see RendererProcess for what each one fires).
   BrowserInfo OpenBrowser(const std::vector<FrameSpec>& frames = {FrameSpec{}},
                           CefRefPtr<CefDictionaryValue> extraInfo = nullptr);
-  void CloseBrowser(int browserId) { process->CloseBrowser(browserId); }
-  std::string AddFrame(const std::string& parentId,
-                       const FrameSpec& frameSpec) {
-    return process->AddFrame(parentId, frameSpec);
-  }
-  void RemoveFrame(const std::string& frameId) {
-    process->RemoveFrame(frameId);
-  }
+  // These keep the browser side in step (created, attached, detached).
+  void CloseBrowser(int browserId);
+  std::string AddFrame(const std::string& parentId, const FrameSpec& frameSpec);
+  void RemoveFrame(const std::string& frameId);
   void Navigate(const std::string& frameId, const std::string& url) {
     process->Navigate(frameId, url);
   }
@@ -83,12 +81,30 @@ class RendererHarness {
   // Their text forms, e.g. `qrx [INT 3, BOOL true]`.
   std::vector<std::string> SentMessageTexts(const std::string& frameId) const;
 
-  // Lets the peer answer what the renderer sent and runs page tasks, until
-  // neither has anything left. Returns the number of steps taken.
+  // Lets the peer answer what the renderer sent, delivers messages both ways
+  // between the renderer and the browser side, and runs page tasks and UI
+  // tasks due now, until nothing is left. Returns the number of steps taken.
   int RunUntilIdle();
+
+  // The browser process's side (cefsim/browser_side.h): a CefClient gets
+  // the renderer's messages and frame notifications; browser-side frames
+  // send to the renderer through the channel.
+  BrowserSide& browserSide() { return *hostSide; }
+  // The client of browsers opened from now on.
+  void SetClient(CefRefPtr<CefClient> client);
+  // Browser-side objects for the renderer's browser and frame ids; null
+  // when unknown or gone.
+  CefRefPtr<CefBrowser> HostBrowser(int browserId);
+  CefRefPtr<CefFrame> HostFrame(const std::string& frameId);
+  // The renderer process crashes (or ends as `status` says).
+  void TerminateRenderer(cef_termination_status_t status = TS_PROCESS_CRASHED);
+  // Lets `timeMs` of simulated time pass: page timers and UI tasks run in
+  // the order they fall due, each followed by RunUntilIdle.
+  void AdvanceTime(int64_t timeMs);
 
  private:
   std::unique_ptr<RendererProcess> process;
+  std::unique_ptr<BrowserSide> hostSide;
   std::vector<SentMessage> sent;
   std::unique_ptr<BrowserPeer> peer;
 };

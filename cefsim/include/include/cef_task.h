@@ -21,3 +21,12 @@ class CefTaskRunner : public virtual CefBaseRefCounted {
   virtual bool PostTask(CefRefPtr<CefTask> task) = 0;
   virtual bool PostDelayedTask(CefRefPtr<CefTask> task, int64_t delay_ms) = 0;
 };
+
+// The browser side's task functions. In cefsim only TID_UI exists, played by
+// the harness's browser side on the simulated clock: with no browser side
+// on this thread, CEF's answer for a thread that is not running, false.
+bool CefCurrentlyOn(CefThreadId threadId);
+bool CefPostTask(CefThreadId threadId, CefRefPtr<CefTask> task);
+bool CefPostDelayedTask(CefThreadId threadId,
+                        CefRefPtr<CefTask> task,
+                        int64_t delay_ms);

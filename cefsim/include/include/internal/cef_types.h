@@ -144,3 +144,13 @@ typedef enum {
   TID_IO,
   TID_RENDERER,
 } cef_thread_id_t;
+
+// How a render process ended (CefRequestHandler::OnRenderProcessTerminated).
+typedef enum {
+  TS_ABNORMAL_TERMINATION,
+  TS_PROCESS_WAS_KILLED,
+  TS_PROCESS_CRASHED,
+  TS_PROCESS_OOM,
+  TS_LAUNCH_FAILED,
+  TS_INTEGRITY_FAILURE,
+} cef_termination_status_t;

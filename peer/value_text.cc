@@ -1,10 +1,10 @@
-#include "cefsim/value_text.h"
+#include "peer/value_text.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 
-namespace cefsim {
+namespace cef_launcher_peer {
 namespace {
 
 constexpr size_t kMaxBinaryBytesShown = 64;
@@ -167,4 +167,4 @@ std::string MessageText(CefRefPtr<CefProcessMessage> message) {
          ValueText(message->GetArgumentList());
 }
 
-}  // namespace cefsim
+}  // namespace cef_launcher_peer

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cefsim/transit.h"
+#include "include/cef_client.h"
+#include "include/cef_task.h"
+
+// The browser process's view of a simulated renderer: browser-side
+// CefBrowser and CefFrame objects for the renderer's browsers and frames, a
+// CefClient per browser that gets the renderer's messages, frame and
+// render-process notifications, and the UI thread's task queue on the
+// simulated clock. Everything runs on the calling thread; messages travel
+// one step at a time, when Pump runs.
+namespace cefsim {
+
+class RendererProcess;
+class BrowserSideBrowser;
+class BrowserSideFrame;
+
+class BrowserSide {
+ public:
+  // Becomes this thread's TID_UI (CefPostTask, CefCurrentlyOn) until
+  // destroyed; with several alive, the newest is.
+  explicit BrowserSide(RendererProcess& process);
+  ~BrowserSide();
+  BrowserSide(const BrowserSide&) = delete;
+  BrowserSide& operator=(const BrowserSide&) = delete;
+
+  // The client of browsers the renderer opens from now on (CEF takes the
+  // client at CreateBrowser). Null: messages from them go nowhere.
+  void SetClient(CefRefPtr<CefClient> client);
+
+  // The renderer opened a browser (RendererProcess::OpenBrowser): the
+  // browser side creates it and its frames now.
+  void BrowserOpened(int browserId);
+
+  // Brings the browser side up to date with the renderer's browsers and
+  // frames: new ones are created and attached, vanished ones detached
+  // (sub-frames first), with the CefFrameHandler notifications CEF sends.
+  void SyncFrames();
+
+  // Browser-side objects, new wrappers per call as CEF's C++ wrapper hands
+  // out. Null when unknown, closed or detached.
+  CefRefPtr<CefBrowser> Browser(int browserId);
+  CefRefPtr<CefFrame> Frame(const std::string& frameId);
+
+  // The renderer sent `wire` from a frame: queued for the client.
+  void FromRenderer(const std::string& frameId, const WireMessage& wire);
+  // A browser-side frame sent `wire`: queued for the renderer.
+  void ToRenderer(const std::string& frameId, const WireMessage& wire);
+  // Delivers what is queued in both directions, in order, and runs UI tasks
+  // due now. Returns how many things happened.
+  int Pump();
+
+  // The renderer process ends abnormally: nothing more is delivered either
+  // way, frames stay valid but sends to them are dropped, and each browser's
+  // request handler hears OnRenderProcessTerminated.
+  void TerminateRenderer(cef_termination_status_t status);
+  bool RendererTerminated() const { return terminated; }
+
+  // UI-thread tasks on the renderer's simulated clock.
+  void PostTask(CefRefPtr<CefTask> task, int64_t delayMs);
+  // The due time of the earliest delayed task, if any.
+  std::optional<int64_t> NextTaskDue() const;
+  // Runs the tasks due at the current time; returns how many ran.
+  int RunDueTasks();
+
+  // What the browser side dropped, as CEF logs it ("dropped ...").
+  const std::vector<std::string>& Log() const { return log; }
+
+  // Internal to cefsim.
+  RendererProcess& renderer() { return process; }
+  void AddLog(const std::string& line) { log.push_back(line); }
+  static BrowserSide* Current();
+
+ private:
+  struct Queued {
+    std::string frameId;
+    WireMessage wire;
+    bool toRenderer = false;
+  };
+  struct Task {
+    int64_t due = 0;
+    uint64_t order = 0;
+    CefRefPtr<CefTask> task;
+  };
+  void Detach(BrowserSideFrame* frame);
+
+  RendererProcess& process;
+  CefRefPtr<CefClient> client;
+  std::vector<int> openedBrowsers;
+  std::vector<CefRefPtr<BrowserSideBrowser>> browsers;
+  std::deque<Queued> queue;
+  std::vector<Task> tasks;
+  uint64_t nextTaskOrder = 0;
+  bool terminated = false;
+  std::vector<std::string> log;
+};
+
+}  // namespace cefsim

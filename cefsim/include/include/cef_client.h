@@ -1,0 +1,27 @@
+#pragma once
+
+#include "include/cef_base.h"
+#include "include/cef_browser.h"
+#include "include/cef_frame.h"
+#include "include/cef_frame_handler.h"
+#include "include/cef_load_handler.h"
+#include "include/cef_process_message.h"
+#include "include/cef_request_handler.h"
+
+// The browser-side client of one browser: the subset cefsim's browser side
+// calls. UI thread.
+class CefClient : public virtual CefBaseRefCounted {
+ public:
+  virtual CefRefPtr<CefFrameHandler> GetFrameHandler() { return nullptr; }
+  virtual CefRefPtr<CefLoadHandler> GetLoadHandler() { return nullptr; }
+  virtual CefRefPtr<CefRequestHandler> GetRequestHandler() { return nullptr; }
+
+  // A message from a renderer; `frame` is the sender's. The return value is
+  // ignored by CEF.
+  virtual bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
+                                        CefRefPtr<CefFrame> frame,
+                                        CefProcessId source_process,
+                                        CefRefPtr<CefProcessMessage> message) {
+    return false;
+  }
+};

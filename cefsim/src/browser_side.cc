@@ -1,0 +1,566 @@
+#include "cefsim/browser_side.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "cefsim/fatal.h"
+#include "cefsim/renderer_process.h"
+
+namespace cefsim {
+
+// The browser process's CefFrameHostImpl: one per RenderFrameHost, under the
+// identifier the renderer uses too.
+class BrowserSideFrame : public virtual CefBaseRefCounted {
+ public:
+  std::string id;
+  std::string name;
+  std::string url;
+  std::string parentId;
+  bool isMain = false;
+  // Detached (or its browser closed): IsValid() is false.
+  bool detached = false;
+  // The renderer died: still IsValid(), but there is no RenderFrameHost.
+  bool noRenderFrame = false;
+  // Kept after a detach; the cycle with the browser's frame list ends when
+  // the frame leaves it, or when the browser side goes.
+  CefRefPtr<BrowserSideBrowser> browser;
+  BrowserSide* side = nullptr;  // cleared when the side goes
+
+  IMPLEMENT_REFCOUNTING(BrowserSideFrame);
+};
+
+class BrowserSideBrowser : public virtual CefBaseRefCounted {
+ public:
+  int id = 0;
+  bool valid = true;
+  CefRefPtr<CefClient> client;
+  // GetFrameHandler() is read once, when the browser is created.
+  CefRefPtr<CefFrameHandler> frameHandler;
+  std::vector<CefRefPtr<BrowserSideFrame>> frames;  // attached, main first
+  CefRefPtr<BrowserSideFrame> mainFrame;            // kept after a crash
+
+  BrowserSideFrame* FindFrame(const std::string& frameId) const {
+    for (const CefRefPtr<BrowserSideFrame>& frame : frames) {
+      if (frame->id == frameId) {
+        return frame.get();
+      }
+    }
+    return nullptr;
+  }
+
+  IMPLEMENT_REFCOUNTING(BrowserSideBrowser);
+};
+
+namespace {
+
+// Browser sides alive on this thread, newest last: the newest is TID_UI.
+thread_local std::vector<BrowserSide*> browserSides;
+
+[[noreturn]] void NotSimulated(const std::string& what) {
+  Fatal("cefsim: " + what +
+        " on the browser side is not simulated; the peer library and its "
+        "tests do not need it");
+}
+
+CefRefPtr<CefBrowser> WrapHostBrowser(BrowserSideBrowser* browser);
+
+class HostBrowserHost : public CefBrowserHost {
+  IMPLEMENT_REFCOUNTING(HostBrowserHost);
+};
+
+// A new wrapper per hand-out, as CEF's C++ wrapper makes: frames compare by
+// GetIdentifier(), never by pointer.
+class HostFrame : public CefFrame {
+ public:
+  explicit HostFrame(CefRefPtr<BrowserSideFrame> frameModel)
+      : model(std::move(frameModel)) {}
+
+  bool IsValid() override { return !model->detached; }
+  void Undo() override { NotSimulated("CefFrame::Undo"); }
+  void Redo() override { NotSimulated("CefFrame::Redo"); }
+  void Cut() override { NotSimulated("CefFrame::Cut"); }
+  void Copy() override { NotSimulated("CefFrame::Copy"); }
+  void Paste() override { NotSimulated("CefFrame::Paste"); }
+  void Delete() override { NotSimulated("CefFrame::Delete"); }
+  void SelectAll() override { NotSimulated("CefFrame::SelectAll"); }
+  void ViewSource() override { NotSimulated("CefFrame::ViewSource"); }
+  void GetSource(CefRefPtr<CefStringVisitor>) override {
+    NotSimulated("CefFrame::GetSource");
+  }
+  void GetText(CefRefPtr<CefStringVisitor>) override {
+    NotSimulated("CefFrame::GetText");
+  }
+  void LoadRequest(CefRefPtr<CefRequest>) override {
+    NotSimulated("CefFrame::LoadRequest");
+  }
+  void LoadURL(const CefString&) override { NotSimulated("CefFrame::LoadURL"); }
+  void ExecuteJavaScript(const CefString&, const CefString&, int) override {
+    NotSimulated("CefFrame::ExecuteJavaScript");
+  }
+  bool IsMain() override { return model->isMain; }
+  bool IsFocused() override { return model->isMain; }
+  CefString GetName() override { return model->name; }
+  CefString GetIdentifier() override { return model->id; }
+  CefRefPtr<CefFrame> GetParent() override {
+    if (model->parentId.empty() || !model->browser) {
+      return nullptr;
+    }
+    BrowserSideFrame* parent = model->browser->FindFrame(model->parentId);
+    return parent ? new HostFrame(parent) : nullptr;
+  }
+  CefString GetURL() override { return model->url; }
+  CefRefPtr<CefBrowser> GetBrowser() override {
+    return model->browser ? WrapHostBrowser(model->browser.get()) : nullptr;
+  }
+  // CEF: NOTREACHED() in the browser process, which a release build passes.
+  CefRefPtr<CefV8Context> GetV8Context() override { return nullptr; }
+  // CEF: NOTREACHED() in the browser process; the visitor is never called.
+  void VisitDOM(CefRefPtr<CefDOMVisitor>) override {}
+  CefRefPtr<CefURLRequest> CreateURLRequest(
+      CefRefPtr<CefRequest>,
+      CefRefPtr<CefURLRequestClient>) override {
+    NotSimulated("CefFrame::CreateURLRequest");
+  }
+
+  void SendProcessMessage(CefProcessId /*target_process*/,
+                          CefRefPtr<CefProcessMessage> message) override {
+    // CEF only DCHECKs the target: in release everything goes to the
+    // renderer, whatever `target_process` says.
+    BrowserSide* side = model->side;
+    if (!BrowserSide::Current()) {
+      Fatal(
+          "CefFrame::SendProcessMessage on the browser side with no browser "
+          "side on this thread (CEF would post it to a UI thread that does "
+          "not exist)");
+    }
+    if (!message) {
+      return;  // the C++ wrapper ignores a null message
+    }
+    // The arguments are taken at the call: the message is invalid afterwards
+    // even when the send is dropped below. An invalid message is a no-op.
+    std::optional<WireMessage> wire = TakeForSending(message);
+    if (!wire) {
+      return;
+    }
+    // A detached frame, or one whose renderer died, has no RenderFrameHost:
+    // CEF drops the message with only a log warning.
+    if (!side) {
+      return;  // the simulated browser process has ended
+    }
+    if (model->detached || model->noRenderFrame) {
+      side->AddLog("dropped a message to frame " + model->id +
+                   (model->detached ? ", which is detached"
+                                    : ", whose renderer is gone"));
+      return;
+    }
+    side->ToRenderer(model->id, *wire);
+  }
+
+ private:
+  CefRefPtr<BrowserSideFrame> model;
+  IMPLEMENT_REFCOUNTING(HostFrame);
+};
+
+class HostBrowser : public CefBrowser {
+ public:
+  explicit HostBrowser(CefRefPtr<BrowserSideBrowser> browserModel)
+      : model(std::move(browserModel)) {}
+
+  bool IsValid() override { return model->valid; }
+  CefRefPtr<CefBrowserHost> GetHost() override { return new HostBrowserHost(); }
+  bool CanGoBack() override { return false; }
+  void GoBack() override { NotSimulated("CefBrowser::GoBack"); }
+  bool CanGoForward() override { return false; }
+  void GoForward() override { NotSimulated("CefBrowser::GoForward"); }
+  bool IsLoading() override { return false; }
+  void Reload() override { NotSimulated("CefBrowser::Reload"); }
+  void ReloadIgnoreCache() override {
+    NotSimulated("CefBrowser::ReloadIgnoreCache");
+  }
+  void StopLoad() override { NotSimulated("CefBrowser::StopLoad"); }
+  int GetIdentifier() override { return model->id; }
+  bool IsSame(CefRefPtr<CefBrowser> that) override {
+    return that && that->GetIdentifier() == model->id;
+  }
+  bool IsPopup() override { return false; }
+  bool HasDocument() override { return model->valid; }
+  // After a renderer crash CEF still returns the old main frame, valid.
+  CefRefPtr<CefFrame> GetMainFrame() override {
+    return model->mainFrame && !model->mainFrame->detached
+               ? new HostFrame(model->mainFrame)
+               : nullptr;
+  }
+  CefRefPtr<CefFrame> GetFocusedFrame() override { return GetMainFrame(); }
+  CefRefPtr<CefFrame> GetFrameByIdentifier(
+      const CefString& identifier) override {
+    BrowserSideFrame* frame = model->FindFrame(identifier.ToString());
+    return frame ? new HostFrame(frame) : nullptr;
+  }
+  CefRefPtr<CefFrame> GetFrameByName(const CefString& name) override {
+    for (const CefRefPtr<BrowserSideFrame>& frame : model->frames) {
+      if (frame->name == name.ToString()) {
+        return new HostFrame(frame);
+      }
+    }
+    return nullptr;
+  }
+  size_t GetFrameCount() override { return model->frames.size(); }
+  void GetFrameIdentifiers(std::vector<CefString>& identifiers) override {
+    identifiers.clear();
+    for (const CefRefPtr<BrowserSideFrame>& frame : model->frames) {
+      identifiers.push_back(frame->id);
+    }
+  }
+  void GetFrameNames(std::vector<CefString>& names) override {
+    names.clear();
+    for (const CefRefPtr<BrowserSideFrame>& frame : model->frames) {
+      names.push_back(frame->name);
+    }
+  }
+
+ private:
+  CefRefPtr<BrowserSideBrowser> model;
+  IMPLEMENT_REFCOUNTING(HostBrowser);
+};
+
+CefRefPtr<CefBrowser> WrapHostBrowser(BrowserSideBrowser* browser) {
+  return new HostBrowser(browser);
+}
+
+}  // namespace
+
+BrowserSide::BrowserSide(RendererProcess& rendererProcess)
+    : process(rendererProcess) {
+  browserSides.push_back(this);
+}
+
+BrowserSide::~BrowserSide() {
+  // Objects the host still holds outlive the simulated browser process.
+  for (const CefRefPtr<BrowserSideBrowser>& browser : browsers) {
+    browser->valid = false;
+    for (const CefRefPtr<BrowserSideFrame>& frame : browser->frames) {
+      frame->detached = true;
+      frame->side = nullptr;
+      frame->browser = nullptr;
+    }
+    if (browser->mainFrame) {
+      browser->mainFrame->side = nullptr;
+      browser->mainFrame->browser = nullptr;
+    }
+  }
+  browserSides.erase(
+      std::remove(browserSides.begin(), browserSides.end(), this),
+      browserSides.end());
+}
+
+BrowserSide* BrowserSide::Current() {
+  return browserSides.empty() ? nullptr : browserSides.back();
+}
+
+void BrowserSide::SetClient(CefRefPtr<CefClient> browserClient) {
+  client = std::move(browserClient);
+}
+
+void BrowserSide::SyncFrames() {
+  // Vanished frames first, sub-frames before their main frame.
+  for (size_t b = 0; b < browsers.size();) {
+    CefRefPtr<BrowserSideBrowser> browser = browsers[b];
+    CefRefPtr<CefBrowser> rendererBrowser = process.Browser(browser->id);
+    std::vector<CefString> live;
+    if (rendererBrowser) {
+      rendererBrowser->GetFrameIdentifiers(live);
+    }
+    auto isLive = [&live](const std::string& frameId) {
+      return std::any_of(live.begin(), live.end(), [&](const CefString& id) {
+        return id.ToString() == frameId;
+      });
+    };
+    std::vector<CefRefPtr<BrowserSideFrame>> frames = browser->frames;
+    for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+      if (!(*it)->isMain && !isLive((*it)->id)) {
+        Detach(it->get());
+      }
+    }
+    if (!rendererBrowser) {
+      // Closed: the main frame detaches last, then the main frame is gone.
+      CefRefPtr<BrowserSideFrame> main = browser->mainFrame;
+      if (main && !main->detached) {
+        Detach(main.get());
+      }
+      browser->valid = false;
+      if (browser->frameHandler) {
+        browser->frameHandler->OnMainFrameChanged(
+            WrapHostBrowser(browser.get()),
+            main ? new HostFrame(main) : nullptr, nullptr);
+      }
+      browser->mainFrame = nullptr;
+      openedBrowsers.erase(std::remove(openedBrowsers.begin(),
+                                       openedBrowsers.end(), browser->id),
+                           openedBrowsers.end());
+      browsers.erase(browsers.begin() + static_cast<std::ptrdiff_t>(b));
+      continue;
+    }
+    ++b;
+  }
+  if (terminated) {
+    return;
+  }
+  // New browsers and frames, in the renderer's order (parents first).
+  for (int id : openedBrowsers) {
+    CefRefPtr<CefBrowser> rendererBrowser = process.Browser(id);
+    if (!rendererBrowser) {
+      continue;
+    }
+    CefRefPtr<BrowserSideBrowser> browser;
+    for (const CefRefPtr<BrowserSideBrowser>& known : browsers) {
+      if (known->id == id) {
+        browser = known;
+      }
+    }
+    if (!browser) {
+      browser = new BrowserSideBrowser();
+      browser->id = id;
+      browser->client = client;
+      browser->frameHandler = client ? client->GetFrameHandler() : nullptr;
+      browsers.push_back(browser);
+    }
+    std::vector<CefString> ids;
+    rendererBrowser->GetFrameIdentifiers(ids);
+    for (const CefString& frameIdText : ids) {
+      const std::string frameId = frameIdText.ToString();
+      if (browser->FindFrame(frameId)) {
+        continue;
+      }
+      CefRefPtr<CefFrame> rendererFrame = process.Frame(frameId);
+      if (!rendererFrame) {
+        continue;
+      }
+      CefRefPtr<BrowserSideFrame> frame = new BrowserSideFrame();
+      frame->id = frameId;
+      frame->name = rendererFrame->GetName().ToString();
+      frame->url = rendererFrame->GetURL().ToString();
+      frame->isMain = rendererFrame->IsMain();
+      if (CefRefPtr<CefFrame> parent = rendererFrame->GetParent()) {
+        frame->parentId = parent->GetIdentifier().ToString();
+      }
+      frame->browser = browser.get();
+      frame->side = this;
+      if (frame->isMain) {
+        browser->frames.insert(browser->frames.begin(), frame);
+        browser->mainFrame = frame;
+      } else {
+        browser->frames.push_back(frame);
+      }
+      if (CefRefPtr<CefFrameHandler> handler = browser->frameHandler) {
+        CefRefPtr<CefBrowser> wrapped = WrapHostBrowser(browser.get());
+        handler->OnFrameCreated(wrapped, new HostFrame(frame));
+        if (frame->isMain) {
+          handler->OnMainFrameChanged(wrapped, nullptr, new HostFrame(frame));
+        }
+        handler->OnFrameAttached(wrapped, new HostFrame(frame), false);
+      }
+    }
+  }
+}
+
+void BrowserSide::BrowserOpened(int browserId) {
+  openedBrowsers.push_back(browserId);
+  SyncFrames();
+}
+
+void BrowserSide::Detach(BrowserSideFrame* frame) {
+  CefRefPtr<BrowserSideFrame> keep = frame;
+  BrowserSideBrowser* browser = frame->browser.get();
+  frame->detached = true;
+  // Queued messages to a frame that detaches are discarded.
+  queue.erase(std::remove_if(queue.begin(), queue.end(),
+                             [&](const Queued& entry) {
+                               return entry.toRenderer &&
+                                      entry.frameId == frame->id;
+                             }),
+              queue.end());
+  if (!browser) {
+    return;
+  }
+  auto& frames = browser->frames;
+  frames.erase(std::remove(frames.begin(), frames.end(), keep), frames.end());
+  if (browser->frameHandler) {
+    browser->frameHandler->OnFrameDetached(WrapHostBrowser(browser),
+                                           new HostFrame(keep));
+  }
+}
+
+CefRefPtr<CefBrowser> BrowserSide::Browser(int browserId) {
+  for (const CefRefPtr<BrowserSideBrowser>& browser : browsers) {
+    if (browser->id == browserId) {
+      return WrapHostBrowser(browser.get());
+    }
+  }
+  return nullptr;
+}
+
+CefRefPtr<CefFrame> BrowserSide::Frame(const std::string& frameId) {
+  for (const CefRefPtr<BrowserSideBrowser>& browser : browsers) {
+    if (BrowserSideFrame* frame = browser->FindFrame(frameId)) {
+      return new HostFrame(frame);
+    }
+  }
+  return nullptr;
+}
+
+void BrowserSide::FromRenderer(const std::string& frameId,
+                               const WireMessage& wire) {
+  if (terminated) {
+    return;
+  }
+  queue.push_back(Queued{frameId, wire, false});
+}
+
+void BrowserSide::ToRenderer(const std::string& frameId,
+                             const WireMessage& wire) {
+  queue.push_back(Queued{frameId, wire, true});
+}
+
+int BrowserSide::Pump() {
+  int handled = 0;
+  // Frames the renderer made meanwhile exist before their messages arrive.
+  SyncFrames();
+  while (!queue.empty()) {
+    Queued entry = std::move(queue.front());
+    queue.pop_front();
+    if (terminated) {
+      continue;
+    }
+    if (entry.toRenderer) {
+      ++handled;
+      if (!process.DeliverMessage(entry.frameId, entry.wire) &&
+          !process.Frame(entry.frameId)) {
+        AddLog("dropped a message to frame " + entry.frameId +
+               ", which the renderer no longer has");
+      }
+      continue;
+    }
+    BrowserSideBrowser* owner = nullptr;
+    BrowserSideFrame* frame = nullptr;
+    for (const CefRefPtr<BrowserSideBrowser>& browser : browsers) {
+      if ((frame = browser->FindFrame(entry.frameId)) != nullptr) {
+        owner = browser.get();
+        break;
+      }
+    }
+    // Nothing is called when the frame lost its browser or the browser has
+    // no client.
+    if (!frame) {
+      AddLog("dropped a message from frame " + entry.frameId +
+             ", which the browser side does not have (detached)");
+      continue;
+    }
+    if (!owner->client) {
+      continue;
+    }
+    ++handled;
+    CefRefPtr<CefClient> browserClient = owner->client;
+    CefRefPtr<BrowserSideBrowser> keepBrowser = owner;
+    // The return value is ignored, as CEF ignores it.
+    browserClient->OnProcessMessageReceived(WrapHostBrowser(owner),
+                                            new HostFrame(frame), PID_RENDERER,
+                                            Receive(entry.wire));
+  }
+  handled += RunDueTasks();
+  return handled;
+}
+
+void BrowserSide::TerminateRenderer(cef_termination_status_t status) {
+  if (terminated) {
+    return;
+  }
+  terminated = true;
+  queue.clear();
+  std::vector<CefRefPtr<BrowserSideBrowser>> current = browsers;
+  for (const CefRefPtr<BrowserSideBrowser>& browser : current) {
+    for (const CefRefPtr<BrowserSideFrame>& frame : browser->frames) {
+      frame->noRenderFrame = true;
+    }
+  }
+  for (const CefRefPtr<BrowserSideBrowser>& browser : current) {
+    if (!browser->client) {
+      continue;
+    }
+    if (CefRefPtr<CefRequestHandler> handler =
+            browser->client->GetRequestHandler()) {
+      handler->OnRenderProcessTerminated(WrapHostBrowser(browser.get()), status,
+                                         1, "");
+    }
+  }
+}
+
+void BrowserSide::PostTask(CefRefPtr<CefTask> task, int64_t delayMs) {
+  if (!task) {
+    return;
+  }
+  tasks.push_back(Task{process.Now() + std::max<int64_t>(delayMs, 0),
+                       nextTaskOrder++, task});
+}
+
+std::optional<int64_t> BrowserSide::NextTaskDue() const {
+  std::optional<int64_t> due;
+  for (const Task& task : tasks) {
+    if (!due || task.due < *due) {
+      due = task.due;
+    }
+  }
+  return due;
+}
+
+int BrowserSide::RunDueTasks() {
+  int ran = 0;
+  for (;;) {
+    auto next = tasks.end();
+    for (auto it = tasks.begin(); it != tasks.end(); ++it) {
+      if (it->due <= process.Now() &&
+          (next == tasks.end() || it->due < next->due ||
+           (it->due == next->due && it->order < next->order))) {
+        next = it;
+      }
+    }
+    if (next == tasks.end()) {
+      return ran;
+    }
+    CefRefPtr<CefTask> task = next->task;
+    tasks.erase(next);
+    task->Execute();
+    ++ran;
+  }
+}
+
+}  // namespace cefsim
+
+bool CefCurrentlyOn(CefThreadId threadId) {
+  switch (threadId) {
+    case TID_UI:
+      return cefsim::BrowserSide::Current() != nullptr;
+    case TID_RENDERER:
+      return cefsim::RendererProcess::Current() != nullptr;
+    default:
+      return false;
+  }
+}
+
+bool CefPostTask(CefThreadId threadId, CefRefPtr<CefTask> task) {
+  return CefPostDelayedTask(threadId, task, 0);
+}
+
+bool CefPostDelayedTask(CefThreadId threadId,
+                        CefRefPtr<CefTask> task,
+                        int64_t delay_ms) {
+  if (threadId != TID_UI) {
+    cefsim::Fatal(
+        "cefsim: CefPostTask to a thread other than TID_UI is not simulated");
+  }
+  cefsim::BrowserSide* side = cefsim::BrowserSide::Current();
+  if (!side || !task) {
+    return false;
+  }
+  side->PostTask(task, delay_ms);
+  return true;
+}

@@ -1,0 +1,213 @@
+#pragma once
+
+// The browser side of the "qrx" bridge for a host module: answers the page's
+// calls by function name, calls page functions by path and reports focus
+// changes. One Peer serves any number of browsers and frames.
+//
+// Threading: every function here runs on the browser process UI thread (the
+// thread CEF calls CefClient on). Nothing here blocks; callbacks run on the
+// UI thread, from inside the CEF notification that settles them or from a
+// task posted with CefPostDelayedTask.
+//
+// Compiles as C++17 and C++20, without exceptions or RTTI.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "include/cef_browser.h"
+#include "include/cef_frame.h"
+#include "include/cef_process_message.h"
+#include "include/cef_values.h"
+
+namespace cef_launcher_peer {
+
+// The Error text a page call gets when its Reply is destroyed unanswered.
+inline constexpr char kUnansweredText[] =
+    "The host dropped the call unanswered";
+// The Error text for a function with no handler while no fallback is set;
+// the function name follows.
+inline constexpr char kNoHandlerText[] = "No handler for function ";
+
+// What became of a message the library was asked to send.
+enum class SendStatus {
+  kSent,             // handed to CEF (which may still drop it silently)
+  kAlreadyAnswered,  // a Reply that was answered, or moved from
+  kFrameGone,        // the frame detached or its renderer terminated
+  kTooLarge,         // the message would exceed the channel's limits
+  kNoFrame,          // a null frame
+  kNoTimer,          // a time-out was asked for but could not be posted
+                     // (not on the UI thread, or CEF not running)
+  kWrongThread,      // called off the UI thread; nothing was done
+};
+
+// Short text for logs, e.g. "frame gone".
+const char* SendStatusText(SendStatus status);
+
+// A call the page made (squirrel.call, or "compilestring" for squirrel.eval).
+struct PageCall {
+  CefRefPtr<CefBrowser> browser;
+  CefRefPtr<CefFrame> frame;
+  std::string frameId;   // the frame's GetIdentifier()
+  int32_t id = 0;        // the renderer's id for this call
+  std::string function;  // UTF-8
+  // The arguments, read-only. They refer into `message`: keep the message
+  // (or Copy() them) to use them after the handler returns.
+  CefRefPtr<CefListValue> arguments;
+  CefRefPtr<CefProcessMessage> message;
+};
+
+class Peer;
+struct PeerCore;
+
+// The one answer a page call gets. Move-only. Answers at most once, now or
+// later, on the frame the call came from. Destroyed unanswered, it sends the
+// Error kUnansweredText so that no page promise is left pending.
+class Reply {
+ public:
+  Reply() = default;
+  Reply(Reply&& other) noexcept;
+  Reply& operator=(Reply&& other) noexcept;
+  Reply(const Reply&) = delete;
+  Reply& operator=(const Reply&) = delete;
+  // Sends the Error kUnansweredText if still unanswered.
+  ~Reply();
+
+  // Answers with a Result holding a copy of `value` (null: NULL). UI thread.
+  // kTooLarge and kWrongThread leave the reply unanswered, so an answer can
+  // follow; every other status answers it for good (kFrameGone: nothing was
+  // sent).
+  SendStatus Result(CefRefPtr<CefValue> value);
+  // Answers with an Error whose text is `text` (UTF-8). UI thread. Same
+  // statuses as Result.
+  SendStatus Error(const std::string& text);
+
+  // False once answered (whatever the status) and for a moved-from Reply.
+  bool pending() const { return core != nullptr && !answered; }
+  int32_t id() const { return callId; }
+  const std::string& frameId() const { return callFrameId; }
+
+ private:
+  friend class Peer;
+  Reply(std::shared_ptr<PeerCore> peerCore,
+        CefRefPtr<CefFrame> callFrame,
+        int32_t id);
+  SendStatus Answer(CefRefPtr<CefProcessMessage> message);
+
+  std::shared_ptr<PeerCore> core;
+  CefRefPtr<CefFrame> frame;
+  std::string callFrameId;
+  int32_t callId = 0;
+  bool answered = false;
+};
+
+// How a call into the page ended.
+struct PageReply {
+  enum class Outcome {
+    kResult,              // the page answered with a value
+    kError,               // the page answered with an Error
+    kFrameDetached,       // the frame went away first
+    kRendererTerminated,  // its renderer process ended first
+    kTimedOut,            // no answer within CallOptions::timeoutMs
+    kRefused,             // never sent: see `text` (too large, frame gone)
+  };
+  Outcome outcome = Outcome::kResult;
+  // kResult: the value, read-only; it refers into `message`, keep that (or
+  // Copy() the value) to use it after the callback returns.
+  CefRefPtr<CefValue> value;
+  std::string text;  // kError: the page's text (UTF-8); others: why
+  int32_t id = 0;    // the peer's id of the call
+  CefRefPtr<CefProcessMessage> message;
+
+  bool ok() const { return outcome == Outcome::kResult; }
+};
+
+struct CallOptions {
+  // 0: wait for ever. Otherwise the call fails with kTimedOut after this many
+  // milliseconds (CefPostDelayedTask on TID_UI).
+  int64_t timeoutMs = 0;
+};
+
+using CallHandler = std::function<void(const PageCall& call, Reply reply)>;
+using PageCallback = std::function<void(const PageReply& reply)>;
+// `elementFocused`: the newly focused node is an element.
+using FocusObserver = std::function<void(CefRefPtr<CefBrowser> browser,
+                                         CefRefPtr<CefFrame> frame,
+                                         bool elementFocused)>;
+// One line per thing the library dropped or refused, for the host's log.
+using LogSink = std::function<void(const std::string& line)>;
+
+class Peer {
+ public:
+  Peer();
+  // Pending page calls fail with kRefused ("peer destroyed"); replies still
+  // held by the host keep working, without a log sink.
+  ~Peer();
+  Peer(const Peer&) = delete;
+  Peer& operator=(const Peer&) = delete;
+
+  // --- Wiring: call these from the host's CefClient and handlers. ---
+
+  // From CefClient::OnProcessMessageReceived. Returns true when the message
+  // is named "qrx" (it was handled, or dropped as malformed and logged);
+  // false for any other message, which the host handles itself.
+  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
+                                CefRefPtr<CefFrame> frame,
+                                CefProcessId sourceProcess,
+                                CefRefPtr<CefProcessMessage> message);
+  // From CefFrameHandler::OnFrameDetached: calls into the frame fail with
+  // kFrameDetached, replies to it report kFrameGone.
+  void OnFrameDetached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame);
+  // From CefFrameHandler::OnFrameAttached: a frame restored from the
+  // back/forward cache (`reattached`) can be addressed again.
+  void OnFrameAttached(CefRefPtr<CefBrowser> browser,
+                       CefRefPtr<CefFrame> frame,
+                       bool reattached);
+  // From CefRequestHandler::OnRenderProcessTerminated: every frame the
+  // browser has now is treated as gone (CEF keeps reporting its main frame
+  // valid but drops what is sent to it); a reload brings new frames.
+  void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser);
+
+  // --- Answering the page. ---
+
+  // Handles later calls of `function` (UTF-8; "compilestring" for
+  // squirrel.eval). Replaces an earlier handler; an empty one removes it.
+  void Handle(const std::string& function, CallHandler handler);
+  // Handles calls no handler takes. Without one they get the Error
+  // kNoHandlerText + "'<function>'".
+  void SetFallback(CallHandler handler);
+
+  // --- Calling the page. ---
+
+  // Calls the page value at the dotted `path` in `frame` with `arguments`
+  // (copied; null: none) under the peer's next id. `callback` runs exactly
+  // once: with the page's Result or Error, or with a failure. A call that
+  // cannot be sent (null or gone frame, too large, off the UI thread) fails
+  // with kRefused before CallPage returns. Returns the status of the send.
+  SendStatus CallPage(CefRefPtr<CefFrame> frame,
+                      const std::string& path,
+                      CefRefPtr<CefListValue> arguments,
+                      PageCallback callback,
+                      CallOptions options = {});
+
+  // --- Focus and diagnostics. ---
+
+  // Receives every focus report; replaces an earlier observer.
+  void SetFocusObserver(FocusObserver observer);
+  // Receives a line for every message dropped or refused.
+  void SetLogSink(LogSink sink);
+
+  // Page calls sent and not settled yet.
+  size_t PendingPageCalls() const;
+  // True after OnFrameDetached or OnRenderProcessTerminated named the frame.
+  bool IsFrameGone(const std::string& frameId) const;
+
+ private:
+  std::shared_ptr<PeerCore> core;
+};
+
+}  // namespace cef_launcher_peer
