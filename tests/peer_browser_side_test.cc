@@ -359,6 +359,17 @@ TEST_F(BrowserSideTest, AMessageSentBeforeTheSwapReachesTheOldDocument) {
   EXPECT_NE(fresh, old);
 }
 
+// The browser side sees each swap as one transition; two swaps it never saw
+// in between are beyond the simulation, and it says so.
+TEST_F(BrowserSideTest, TwoSwapsTheBrowserSideNeverSawStopLoudly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string first = harness->OpenBrowser().frameIds[0];
+  const std::string second =
+      harness->renderer().NavigateWithSwap(first, "https://b/");
+  harness->renderer().NavigateWithSwap(second, "https://c/");
+  EXPECT_DEATH(harness->RunUntilIdle(), "swapped twice");
+}
+
 class Counter : public CefTask {
  public:
   Counter(Texts& log, std::string name) : out(log), label(std::move(name)) {}

@@ -392,10 +392,17 @@ void BrowserSide::SyncSwaps() {
       if (browser->FindFrame(frameId)) {
         continue;
       }
-      CefRefPtr<BrowserSideFrame> old =
-          browser->FindFrame(process.SwappedOutFrame(frameId));
-      if (!old) {
+      const std::string oldId = process.SwappedOutFrame(frameId);
+      if (oldId.empty()) {
         continue;
+      }
+      CefRefPtr<BrowserSideFrame> old = browser->FindFrame(oldId);
+      if (!old) {
+        // The frame in between was never seen here, so the notifications
+        // CEF would have sent for it cannot be told.
+        NotSimulated(
+            "a frame swapped twice before the browser side caught up (" +
+            oldId + " replaced by " + frameId + ")");
       }
       CefRefPtr<BrowserSideFrame> frame = MakeFrame(browser.get(), frameId);
       if (!frame) {
