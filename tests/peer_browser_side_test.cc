@@ -307,6 +307,25 @@ TEST_F(BrowserSideTest, ASubFrameSwapKeepsItsPlaceAndTheMainFrame) {
   EXPECT_FALSE(harness->HostFrame(fresh)->IsMain());
 }
 
+// The navigation that keeps the RenderFrameHost keeps the frame on both
+// sides: same identifier, no frame notifications, sends still arrive.
+TEST_F(BrowserSideTest, ANavigationThatKeepsTheFrameKeepsItOnBothSides) {
+  const std::string frame = harness->OpenBrowser().frameIds[0];
+  CefRefPtr<CefFrame> host = harness->HostFrame(frame);
+  client->events.clear();
+  app->events.clear();
+  harness->Navigate(frame, "https://page.test/next");
+  harness->RunUntilIdle();
+  EXPECT_EQ(app->events,
+            (Texts{"ContextReleased " + frame, "ContextCreated " + frame}));
+  EXPECT_TRUE(client->events.empty());
+  EXPECT_TRUE(host->IsValid());
+  host->SendProcessMessage(PID_RENDERER, CefProcessMessage::Create("after"));
+  harness->RunUntilIdle();
+  EXPECT_EQ(RendererReceived(),
+            (Texts{"ProcessMessageReceived " + frame + " after []"}));
+}
+
 // Sends to the old frame after a swap go nowhere; the new frame's channel
 // works both ways under its own identifier.
 TEST_F(BrowserSideTest, SendsToTheOldFrameAfterASwapAreDropped) {
