@@ -33,7 +33,12 @@ struct PeerCore {
   FocusObserver focusObserver;
   LogSink logSink;
   std::map<int32_t, PendingPageCall> pending;
+  // Ids the library treats as gone. A detached frame reports itself invalid
+  // for good, so its id is kept only while a pending Reply refers to it; a
+  // frame that still looks valid (a crashed renderer's) stays until it
+  // detaches. A long session that navigates many times keeps none of them.
   std::set<std::string> goneFrames;
+  std::map<std::string, int> replyHolds;  // pending Replies per frame id
   int32_t nextId = 0;
   uint64_t nextSerial = 1;
 
@@ -70,6 +75,20 @@ struct PeerCore {
     }
     frame->SendProcessMessage(PID_RENDERER, message);
     return SendStatus::kSent;
+  }
+
+  void HoldFrame(const std::string& frameId) { ++replyHolds[frameId]; }
+
+  void ReleaseFrame(const std::string& frameId,
+                    const CefRefPtr<CefFrame>& frame) {
+    auto it = replyHolds.find(frameId);
+    if (it == replyHolds.end() || --it->second > 0) {
+      return;
+    }
+    replyHolds.erase(it);
+    if (!frame || !frame->IsValid()) {
+      goneFrames.erase(frameId);
+    }
   }
 
   int32_t TakeId() {
@@ -175,7 +194,9 @@ Reply::Reply(std::shared_ptr<PeerCore> peerCore,
     : core(std::move(peerCore)),
       frame(std::move(callFrame)),
       callFrameId(FrameIdOf(frame)),
-      callId(id) {}
+      callId(id) {
+  core->HoldFrame(callFrameId);
+}
 
 Reply::Reply(Reply&& other) noexcept
     : core(std::move(other.core)),
@@ -247,6 +268,7 @@ SendStatus Reply::Answer(CefRefPtr<CefProcessMessage> message) {
     return status;
   }
   answered = true;
+  core->ReleaseFrame(callFrameId, frame);
   if (status != SendStatus::kSent) {
     core->Log("answer to page call " + std::to_string(callId) +
               " not sent: " + why);
@@ -341,7 +363,11 @@ void Peer::OnFrameDetached(CefRefPtr<CefBrowser> /*browser*/,
   }
   std::shared_ptr<PeerCore> keep = core;
   const std::string frameId = FrameIdOf(frame);
-  keep->goneFrames.insert(frameId);
+  if (frame->IsValid() || keep->replyHolds.count(frameId) != 0) {
+    keep->goneFrames.insert(frameId);
+  } else {
+    keep->goneFrames.erase(frameId);
+  }
   keep->FailWhere(
       [&frameId](const PendingPageCall& call) {
         return call.frameId == frameId;

@@ -203,7 +203,9 @@ class Peer {
 
   // Page calls sent and not settled yet.
   size_t PendingPageCalls() const;
-  // True after OnFrameDetached or OnRenderProcessTerminated named the frame.
+  // True after OnRenderProcessTerminated named the frame, until it detaches,
+  // and after OnFrameDetached while a pending Reply still refers to it (a
+  // detached frame's own IsValid() says the rest).
   bool IsFrameGone(const std::string& frameId) const;
 
  private:

@@ -1,6 +1,6 @@
-// cefsim's browser side against CEF 130's: frame notifications, sends to
-// detached and crashed frames, the message taken at the call, and UI tasks
-// on the simulated clock.
+// cefsim's browser side against CEF 130's: frame notifications, navigations
+// that swap frames, sends to detached, swapped-out and crashed frames, the
+// message taken at the call, and UI tasks on the simulated clock.
 
 #include <string>
 #include <vector>
@@ -226,6 +226,167 @@ TEST_F(BrowserSideTest, AMessageTheChannelRefusesStopsLoudly) {
   EXPECT_DEATH(
       harness->HostFrame(frame)->SendProcessMessage(PID_RENDERER, deep),
       "cefsim");
+}
+
+// A navigation that swaps the frame: the renderer unloads the old document in
+// the old frame and gives the new document a new frame; the browser side
+// creates and attaches the new frame before the old one (sub-frames first)
+// detaches, then changes the main frame.
+TEST_F(BrowserSideTest, AMainFrameSwapGivesANewFrameOnBothSidesInCefsOrder) {
+  const cefsim::BrowserInfo info = harness->OpenBrowser(
+      {FrameSpec{"main"}, FrameSpec{"kid", "https://k/", 0}});
+  const std::string old = info.frameIds[0];
+  const std::string kid = info.frameIds[1];
+  CefRefPtr<CefFrame> oldRenderer = harness->Frame(old);
+  CefRefPtr<CefFrame> oldHost = harness->HostFrame(old);
+  Texts validInRelease;
+  app->onContextReleased = [&](CefRefPtr<CefBrowser>, CefRefPtr<CefFrame> frame,
+                               CefRefPtr<CefV8Context>) {
+    validInRelease.push_back(Id(frame) + (frame->IsValid() ? " valid" : ""));
+  };
+  app->events.clear();
+  client->events.clear();
+
+  const std::string fresh =
+      harness->NavigateWithSwap(old, "https://other.test/");
+  EXPECT_NE(fresh, old);
+  EXPECT_EQ(app->events,
+            (Texts{"ContextReleased " + kid, "ContextReleased " + old,
+                   "ContextCreated " + fresh}));
+  EXPECT_EQ(validInRelease, (Texts{kid + " valid", old + " valid"}));
+  EXPECT_EQ(client->events, (Texts{"created " + fresh, "attached " + fresh,
+                                   "detached " + kid + " invalid",
+                                   "detached " + old + " invalid",
+                                   "main " + old + " -> " + fresh}));
+
+  // Old objects on both sides are invalid; the new frame has one identifier
+  // on both sides and is each side's main frame.
+  EXPECT_FALSE(oldRenderer->IsValid());
+  EXPECT_FALSE(oldHost->IsValid());
+  EXPECT_EQ(Id(oldRenderer), old);
+  EXPECT_EQ(harness->Frame(old), nullptr);
+  EXPECT_EQ(harness->HostFrame(old), nullptr);
+  CefRefPtr<CefFrame> renderer = harness->Browser(info.id)->GetMainFrame();
+  CefRefPtr<CefFrame> host = harness->HostBrowser(info.id)->GetMainFrame();
+  EXPECT_EQ(Id(renderer), fresh);
+  EXPECT_EQ(Id(host), fresh);
+  EXPECT_TRUE(renderer->IsMain() && host->IsMain());
+  EXPECT_EQ(host->GetURL().ToString(), "https://other.test/");
+  EXPECT_EQ(renderer->GetName().ToString(), "main");
+  EXPECT_EQ(harness->HostBrowser(info.id)->GetFrameCount(), 1u);
+
+  // Closing later detaches the new frame, not the old one again.
+  client->events.clear();
+  harness->CloseBrowser(info.id);
+  EXPECT_EQ(client->events, (Texts{"detached " + fresh + " invalid",
+                                   "main " + fresh + " -> null"}));
+}
+
+TEST_F(BrowserSideTest, ASubFrameSwapKeepsItsPlaceAndTheMainFrame) {
+  const cefsim::BrowserInfo info =
+      harness->OpenBrowser({FrameSpec{"main"}, FrameSpec{"a", "https://a/", 0},
+                            FrameSpec{"b", "https://b/", 0}});
+  const std::string main = info.frameIds[0];
+  client->events.clear();
+  const std::string fresh =
+      harness->NavigateWithSwap(info.frameIds[1], "https://c/");
+  EXPECT_EQ(client->events,
+            (Texts{"created " + fresh, "attached " + fresh,
+                   "detached " + info.frameIds[1] + " invalid"}));
+  CefRefPtr<CefBrowser> host = harness->HostBrowser(info.id);
+  std::vector<CefString> hostIds;
+  host->GetFrameIdentifiers(hostIds);
+  EXPECT_EQ(Texts(hostIds.begin(), hostIds.end()),
+            (Texts{main, fresh, info.frameIds[2]}));
+  std::vector<CefString> rendererIds;
+  harness->Browser(info.id)->GetFrameIdentifiers(rendererIds);
+  EXPECT_EQ(Texts(rendererIds.begin(), rendererIds.end()),
+            (Texts{main, fresh, info.frameIds[2]}));
+  EXPECT_EQ(Id(host->GetFrameByName("a")->GetParent()), main);
+  EXPECT_EQ(Id(harness->Frame(fresh)->GetParent()), main);
+  EXPECT_FALSE(harness->HostFrame(fresh)->IsMain());
+}
+
+// The navigation that keeps the RenderFrameHost keeps the frame on both
+// sides: same identifier, no frame notifications, sends still arrive.
+TEST_F(BrowserSideTest, ANavigationThatKeepsTheFrameKeepsItOnBothSides) {
+  const std::string frame = harness->OpenBrowser().frameIds[0];
+  CefRefPtr<CefFrame> host = harness->HostFrame(frame);
+  client->events.clear();
+  app->events.clear();
+  harness->Navigate(frame, "https://page.test/next");
+  harness->RunUntilIdle();
+  EXPECT_EQ(app->events,
+            (Texts{"ContextReleased " + frame, "ContextCreated " + frame}));
+  EXPECT_TRUE(client->events.empty());
+  EXPECT_TRUE(host->IsValid());
+  host->SendProcessMessage(PID_RENDERER, CefProcessMessage::Create("after"));
+  harness->RunUntilIdle();
+  EXPECT_EQ(RendererReceived(),
+            (Texts{"ProcessMessageReceived " + frame + " after []"}));
+}
+
+// Sends to the old frame after a swap go nowhere; the new frame's channel
+// works both ways under its own identifier.
+TEST_F(BrowserSideTest, SendsToTheOldFrameAfterASwapAreDropped) {
+  const std::string old = harness->OpenBrowser().frameIds[0];
+  CefRefPtr<CefFrame> oldHost = harness->HostFrame(old);
+  CefRefPtr<CefFrame> oldRenderer = harness->Frame(old);
+  // Still queued when the renderer swaps: discarded with the old frame.
+  oldHost->SendProcessMessage(PID_RENDERER,
+                              CefProcessMessage::Create("queued"));
+  const std::string fresh =
+      harness->renderer().NavigateWithSwap(old, "https://other.test/");
+  harness->RunUntilIdle();
+  CefRefPtr<CefProcessMessage> late = CefProcessMessage::Create("late");
+  late->GetArgumentList()->SetInt(0, 1);
+  oldHost->SendProcessMessage(PID_RENDERER, late);
+  EXPECT_FALSE(late->IsValid());
+  // The renderer's old frame cannot send either.
+  client->events.clear();
+  oldRenderer->SendProcessMessage(PID_BROWSER,
+                                  CefProcessMessage::Create("from old"));
+  harness->RunUntilIdle();
+  EXPECT_TRUE(RendererReceived().empty());
+  EXPECT_TRUE(client->events.empty());
+  EXPECT_EQ(harness->browserSide().Log(), (Texts{"dropped a message to frame " +
+                                                 old + ", which is detached"}));
+  EXPECT_EQ(harness->renderer().Log().back(),
+            "WARNING: Dropping process message for a detached frame");
+
+  harness->HostFrame(fresh)->SendProcessMessage(
+      PID_RENDERER, CefProcessMessage::Create("down"));
+  harness->Frame(fresh)->SendProcessMessage(PID_BROWSER,
+                                            CefProcessMessage::Create("up"));
+  harness->RunUntilIdle();
+  EXPECT_EQ(RendererReceived(),
+            (Texts{"ProcessMessageReceived " + fresh + " down []"}));
+  EXPECT_EQ(client->events,
+            (Texts{"message " + fresh + " renderer read-only up []"}));
+}
+
+// What was in flight when the harness swaps reaches the unloading document
+// first, as it would in a browser that sent it before the navigation.
+TEST_F(BrowserSideTest, AMessageSentBeforeTheSwapReachesTheOldDocument) {
+  const std::string old = harness->OpenBrowser().frameIds[0];
+  harness->HostFrame(old)->SendProcessMessage(
+      PID_RENDERER, CefProcessMessage::Create("before"));
+  const std::string fresh = harness->NavigateWithSwap(old, "https://x/");
+  harness->RunUntilIdle();
+  EXPECT_EQ(RendererReceived(),
+            (Texts{"ProcessMessageReceived " + old + " before []"}));
+  EXPECT_NE(fresh, old);
+}
+
+// The browser side sees each swap as one transition; two swaps it never saw
+// in between are beyond the simulation, and it says so.
+TEST_F(BrowserSideTest, TwoSwapsTheBrowserSideNeverSawStopLoudly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string first = harness->OpenBrowser().frameIds[0];
+  const std::string second =
+      harness->renderer().NavigateWithSwap(first, "https://b/");
+  harness->renderer().NavigateWithSwap(second, "https://c/");
+  EXPECT_DEATH(harness->RunUntilIdle(), "swapped twice");
 }
 
 class Counter : public CefTask {

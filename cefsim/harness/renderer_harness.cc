@@ -57,6 +57,14 @@ void RendererHarness::RemoveFrame(const std::string& frameId) {
   hostSide->SyncFrames();
 }
 
+std::string RendererHarness::NavigateWithSwap(const std::string& frameId,
+                                              const std::string& url) {
+  hostSide->Pump();
+  std::string newFrameId = process->NavigateWithSwap(frameId, url);
+  hostSide->SyncFrames();
+  return newFrameId;
+}
+
 void RendererHarness::SetClient(CefRefPtr<CefClient> client) {
   hostSide->SetClient(std::move(client));
 }

@@ -2,6 +2,7 @@
 // plays Blink's frame and window lifecycle around the render-process hooks.
 
 #include <algorithm>
+#include <cstddef>
 #include <limits>
 #include <string>
 
@@ -347,6 +348,60 @@ void RendererProcess::Navigate(const std::string& frameId,
     CreateContext(frame, 0);
   }
   Checkpoint();
+}
+
+std::string RendererProcess::NavigateWithSwap(const std::string& frameId,
+                                              const std::string& url) {
+  FrameModel* old = FindFrame(frameId);
+  if (!old) {
+    Fatal("NavigateWithSwap: no attached frame " + frameId);
+  }
+  CefRefPtr<FrameModel> keep = old;
+  CefRefPtr<BrowserModel> browser = old->browser;
+  CefRefPtr<FrameModel> parent = old->parent;
+  for (const CefRefPtr<FrameModel>& child :
+       std::vector<CefRefPtr<FrameModel>>(old->children)) {
+    RemoveFrame(child->id);
+  }
+  // The old document unloads in its own frame, still valid in the hooks;
+  // then that frame detaches like a removed one.
+  ReleaseAllContexts(old);
+  const auto framePosition =
+      std::find(browser->frames.begin(), browser->frames.end(), keep) -
+      browser->frames.begin();
+  std::ptrdiff_t siblingPosition = 0;
+  if (parent) {
+    siblingPosition =
+        std::find(parent->children.begin(), parent->children.end(), keep) -
+        parent->children.begin();
+  }
+  DetachFrame(old);
+
+  // The new RenderFrame takes the old one's place in the tree under an
+  // identifier of its own; its document starts with no context.
+  CefRefPtr<FrameModel> frame = new FrameModel();
+  frame->id =
+      std::to_string(browser->id) + "-" + std::to_string(nextFrameSerial++);
+  frame->name = old->name;
+  frame->url = url;
+  frame->runsScript = old->runsScript;
+  frame->browser = browser;
+  frame->parent = parent;
+  frame->swappedOut = old->id;
+  browser->frames.insert(browser->frames.begin() + framePosition, frame);
+  if (parent) {
+    parent->children.insert(parent->children.begin() + siblingPosition, frame);
+  }
+  if (frame->runsScript) {
+    CreateContext(frame.get(), 0);
+  }
+  Checkpoint();
+  return frame->id;
+}
+
+std::string RendererProcess::SwappedOutFrame(const std::string& frameId) const {
+  FrameModel* frame = FindFrame(frameId);
+  return frame ? frame->swappedOut : std::string();
 }
 
 void RendererProcess::CreateIsolatedWorld(const std::string& frameId,

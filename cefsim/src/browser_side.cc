@@ -262,6 +262,9 @@ void BrowserSide::SetClient(CefRefPtr<CefClient> browserClient) {
 }
 
 void BrowserSide::SyncFrames() {
+  if (!terminated) {
+    SyncSwaps();
+  }
   // Vanished frames first, sub-frames before their main frame.
   for (size_t b = 0; b < browsers.size();) {
     CefRefPtr<BrowserSideBrowser> browser = browsers[b];
@@ -331,20 +334,10 @@ void BrowserSide::SyncFrames() {
       if (browser->FindFrame(frameId)) {
         continue;
       }
-      CefRefPtr<CefFrame> rendererFrame = process.Frame(frameId);
-      if (!rendererFrame) {
+      CefRefPtr<BrowserSideFrame> frame = MakeFrame(browser.get(), frameId);
+      if (!frame) {
         continue;
       }
-      CefRefPtr<BrowserSideFrame> frame = new BrowserSideFrame();
-      frame->id = frameId;
-      frame->name = rendererFrame->GetName().ToString();
-      frame->url = rendererFrame->GetURL().ToString();
-      frame->isMain = rendererFrame->IsMain();
-      if (CefRefPtr<CefFrame> parent = rendererFrame->GetParent()) {
-        frame->parentId = parent->GetIdentifier().ToString();
-      }
-      frame->browser = browser.get();
-      frame->side = this;
       if (frame->isMain) {
         browser->frames.insert(browser->frames.begin(), frame);
         browser->mainFrame = frame;
@@ -358,6 +351,92 @@ void BrowserSide::SyncFrames() {
           handler->OnMainFrameChanged(wrapped, nullptr, new HostFrame(frame));
         }
         handler->OnFrameAttached(wrapped, new HostFrame(frame), false);
+      }
+    }
+  }
+}
+
+CefRefPtr<BrowserSideFrame> BrowserSide::MakeFrame(BrowserSideBrowser* browser,
+                                                   const std::string& frameId) {
+  CefRefPtr<CefFrame> rendererFrame = process.Frame(frameId);
+  if (!rendererFrame) {
+    return nullptr;
+  }
+  CefRefPtr<BrowserSideFrame> frame = new BrowserSideFrame();
+  frame->id = frameId;
+  frame->name = rendererFrame->GetName().ToString();
+  frame->url = rendererFrame->GetURL().ToString();
+  frame->isMain = rendererFrame->IsMain();
+  if (CefRefPtr<CefFrame> parent = rendererFrame->GetParent()) {
+    frame->parentId = parent->GetIdentifier().ToString();
+  }
+  frame->browser = browser;
+  frame->side = this;
+  return frame;
+}
+
+// A swap is one transition, not a removal plus an addition: the new frame is
+// created and attached first, then the old one and its sub-frames detach
+// (sub-frames first), then a main frame changes.
+void BrowserSide::SyncSwaps() {
+  for (const CefRefPtr<BrowserSideBrowser>& browser :
+       std::vector<CefRefPtr<BrowserSideBrowser>>(browsers)) {
+    CefRefPtr<CefBrowser> rendererBrowser = process.Browser(browser->id);
+    if (!rendererBrowser) {
+      continue;
+    }
+    std::vector<CefString> ids;
+    rendererBrowser->GetFrameIdentifiers(ids);
+    for (const CefString& frameIdText : ids) {
+      const std::string frameId = frameIdText.ToString();
+      if (browser->FindFrame(frameId)) {
+        continue;
+      }
+      const std::string oldId = process.SwappedOutFrame(frameId);
+      if (oldId.empty()) {
+        continue;
+      }
+      CefRefPtr<BrowserSideFrame> old = browser->FindFrame(oldId);
+      if (!old) {
+        // The frame in between was never seen here, so the notifications
+        // CEF would have sent for it cannot be told.
+        NotSimulated(
+            "a frame swapped twice before the browser side caught up (" +
+            oldId + " replaced by " + frameId + ")");
+      }
+      CefRefPtr<BrowserSideFrame> frame = MakeFrame(browser.get(), frameId);
+      if (!frame) {
+        continue;
+      }
+      auto& frames = browser->frames;
+      frames.insert(std::find(frames.begin(), frames.end(), old) + 1, frame);
+      CefRefPtr<CefFrameHandler> handler = browser->frameHandler;
+      if (handler) {
+        CefRefPtr<CefBrowser> wrapped = WrapHostBrowser(browser.get());
+        handler->OnFrameCreated(wrapped, new HostFrame(frame));
+        handler->OnFrameAttached(wrapped, new HostFrame(frame), false);
+      }
+      // The old frame's sub-frames, deepest first, then the old frame.
+      std::vector<CefRefPtr<BrowserSideFrame>> going;
+      for (const CefRefPtr<BrowserSideFrame>& candidate : frames) {
+        for (BrowserSideFrame* up = candidate.get(); up;
+             up = up->parentId.empty() ? nullptr
+                                       : browser->FindFrame(up->parentId)) {
+          if (up == old.get()) {
+            going.push_back(candidate);
+            break;
+          }
+        }
+      }
+      for (auto it = going.rbegin(); it != going.rend(); ++it) {
+        Detach(it->get());
+      }
+      if (old->isMain) {
+        browser->mainFrame = frame;
+        if (handler) {
+          handler->OnMainFrameChanged(WrapHostBrowser(browser.get()),
+                                      new HostFrame(old), new HostFrame(frame));
+        }
       }
     }
   }

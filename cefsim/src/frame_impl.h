@@ -36,6 +36,9 @@ class FrameModel : public virtual CefBaseRefCounted {
   // connection, and drops the queue if the frame detaches first.
   bool connectionAcknowledged = true;
   std::vector<WireMessage> queuedSends;
+  // The frame this one replaced in a swap, so that the browser side can
+  // tell a swap from a removal and an addition.
+  std::string swappedOut;
 
   IMPLEMENT_REFCOUNTING(FrameModel);
 };

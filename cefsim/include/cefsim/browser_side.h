@@ -92,6 +92,10 @@ class BrowserSide {
     CefRefPtr<CefTask> task;
   };
   void Detach(BrowserSideFrame* frame);
+  // A browser-side frame for the renderer's frame, not yet listed.
+  CefRefPtr<BrowserSideFrame> MakeFrame(BrowserSideBrowser* browser,
+                                        const std::string& frameId);
+  void SyncSwaps();
 
   RendererProcess& process;
   CefRefPtr<CefClient> client;

@@ -47,6 +47,11 @@ class RendererHarness {
   void Navigate(const std::string& frameId, const std::string& url) {
     process->Navigate(frameId, url);
   }
+  // A navigation that swaps the frame (RendererProcess::NavigateWithSwap);
+  // what was in flight is delivered first, and the browser side follows with
+  // the notifications of a swap. Returns the new frame's identifier.
+  std::string NavigateWithSwap(const std::string& frameId,
+                               const std::string& url);
   ScriptOutcome RunScript(const std::string& frameId,
                           const std::string& code,
                           const std::string& url = "",

@@ -88,6 +88,15 @@ class RendererProcess {
   // A cross-document navigation: child frames go, every context of the
   // frame is released, then the new document gets its context.
   void Navigate(const std::string& frameId, const std::string& url);
+  // A navigation that swaps the RenderFrame (cross-site, or same-origin
+  // under the back/forward cache): child frames go, the old document's
+  // contexts are released, the old frame detaches (its CefFrame invalid,
+  // its queue dropped), and a new frame with a new identifier takes its
+  // place and gets its context. Returns the new frame's identifier.
+  std::string NavigateWithSwap(const std::string& frameId,
+                               const std::string& url);
+  // The frame a swap replaced with `frameId`; empty if none.
+  std::string SwappedOutFrame(const std::string& frameId) const;
   // The browser acknowledges a held connection (FrameSpec::holdConnection):
   // the frame's queued messages go out in order.
   void AcknowledgeConnection(const std::string& frameId);
