@@ -2,7 +2,8 @@
 // and Maps, cycles, throwing getters, Proxies, huge sparse arrays, NaN, ...)
 // through V8ValueToCefValue: the result is a value, never nests deeper than
 // the bound, holds only finite numbers and well-formed keyed collections,
-// and fits in a Result the channel carries.
+// and fits in a Result the channel carries, by the program's count and by
+// the channel's.
 
 #include <cmath>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "cefsim/transit.h"
 #include "cefsim/value_text.h"
 #include "convert/keyed_collection.h"
+#include "convert/message_size.h"
 #include "convert/v8_to_cef.h"
 #include "fuzz/fuzz_page.h"
 #include "fuzz/fuzz_values.h"
@@ -281,9 +283,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   }
   CheckWellFormed(converted);
 
-  // The reply that carries it must reach the browser.
-  std::optional<cefsim::WireMessage> wire =
-      cefsim::TakeForSending(ResultMessage{0, converted}.ToProcessMessage());
+  // The reply that carries it fits the channel by the program's own count,
+  // which never falls below the channel's, and reaches the browser.
+  CefRefPtr<CefProcessMessage> result =
+      ResultMessage{INT32_MAX, converted}.ToProcessMessage();
+  const EncodedSize size = MeasureMessage(result);
+  Check(FitsChannel(size), "the program counts the Result within the channel");
+  const size_t channelBytes = cefsim::EncodedMessageBytes(result);
+  Check(channelBytes <= size.bytes, "the program never counts less");
+  Check(channelBytes <= cefsim::kMaxMessageBytesOnChannel,
+        "the channel counts the Result within its limit");
+  std::optional<cefsim::WireMessage> wire = cefsim::TakeForSending(result);
   Check(wire.has_value(), "the Result is sent");
   return 0;
 }

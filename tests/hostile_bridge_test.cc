@@ -330,11 +330,15 @@ TEST_F(HostileTest, LargeArgumentsStayWithinOneMessage) {
        "big, big, big, 1",
        {VTYPE_STRING, VTYPE_STRING, VTYPE_NULL, VTYPE_NULL}},
       {"three bytes a character",
-       "big, '\\u20ac'.repeat(20 << 20)",
+       "big, '\\u20ac'.repeat(30 << 20)",
        {VTYPE_STRING, VTYPE_NULL}},
+      {"one byte a character",
+       "big, 'x'.repeat(30 << 20)",
+       {VTYPE_STRING, VTYPE_STRING}},
   };
-  // 40 MiB: two fit as one byte a character, but not as three.
-  Run("globalThis.big = 'x'.repeat(40 << 20);");
+  // 50 MiB: two fit in a message, three do not; 30 Mi characters beside it
+  // fit as one byte a character, but not as three.
+  Run("globalThis.big = 'x'.repeat(50 << 20);");
   for (const auto& sizeCase : cases) {
     Run(std::string("squirrel.call('f', ") + sizeCase.arguments + ");");
     harness->Peer().Pump();
@@ -348,17 +352,24 @@ TEST_F(HostileTest, LargeArgumentsStayWithinOneMessage) {
     EXPECT_EQ(types, sizeCase.sent) << sizeCase.name;
   }
 
-  // The function name shares the message: with 60 MiB of it, `big` no
-  // longer fits; a name past the budget alone is refused in page script.
-  Run("squirrel.call('f'.repeat(60 << 20), big);");
+  // The function name shares the message: with 80 MiB of it, `big` no
+  // longer fits; a name that leaves no room for the arguments is refused in
+  // page script.
+  Run("squirrel.call('f'.repeat(80 << 20), big);");
   harness->Peer().Pump();
   ASSERT_EQ(harness->Peer().calls().back().arguments->GetSize(), 1u);
   EXPECT_EQ(harness->Peer().calls().back().arguments->GetType(0), VTYPE_NULL);
+  // Room for the name, but not for a slot for its argument: nothing is
+  // sent.
   const size_t before = SentCount();
-  EXPECT_EQ(RunText("(() => { try { squirrel.call('f'.repeat(97 << 20)); } "
-                    "catch (e) { return e.message; } })()"),
+  EXPECT_EQ(RunText("(() => { try { squirrel.call('f'.repeat(" +
+                    std::to_string(kMaxConvertedBytes - 8 - 24) +
+                    "), 1); } catch (e) { return e.message; } })()"),
             "Function name of call is too long");
   EXPECT_EQ(SentCount(), before);
+  Run("squirrel.call('f'.repeat(" +
+      std::to_string(kMaxConvertedBytes - 8 - 24 - 16 - 8) + "), 1);");
+  EXPECT_EQ(SentCount(), before + 1) << "room for the name and one argument";
 }
 
 // Cycles are cut where they recur, and the message that carries them must
