@@ -115,6 +115,21 @@ INSTANTIATE_TEST_SUITE_P(PastOneMessage,
                            return name;
                          });
 
+using ErrorReplyTest = PageTest;
+
+// An Error reply names the segment that failed and the Call's whole path,
+// so it can carry a huge segment twice; it must still be one message.
+TEST_F(ErrorReplyTest, HugePathsStayWithinOneMessage) {
+  const std::string segment(kMaxMessageBytes / 2, 'x');
+  std::optional<cefsim::PeerReply> reply =
+      Peer().CallPage(frame, "missing." + segment);
+  ASSERT_TRUE(reply.has_value());
+  ASSERT_TRUE(reply->isError);
+  EXPECT_EQ(reply->error.rfind("Object 'xxx", 0), 0u);
+  EXPECT_LT(reply->error.size(), 2 * segment.size()) << "cut";
+  EXPECT_TRUE(FitsChannel(MeasureMessage(harness->SentMessages(frame).back())));
+}
+
 // The channel refuses a message past its limit the other way too: a
 // browser that sends one loses the renderer's connection. A Call of "f"
 // with one string of n bytes: envelope 48 + 24 + 16, argument list 16 + 8 +
