@@ -287,10 +287,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   // which never falls below the channel's, and reaches the browser.
   CefRefPtr<CefProcessMessage> result =
       ResultMessage{INT32_MAX, converted}.ToProcessMessage();
-  const EncodedSize size = MeasureMessage(result);
-  Check(FitsChannel(size), "the program counts the Result within the channel");
+  const EncodedSize counted = MeasureMessage(result);
+  Check(FitsChannel(counted),
+        "the program counts the Result within the channel");
   const size_t channelBytes = cefsim::EncodedMessageBytes(result);
-  Check(channelBytes <= size.bytes, "the program never counts less");
+  Check(channelBytes <= counted.bytes, "the program never counts less");
   Check(channelBytes <= cefsim::kMaxMessageBytesOnChannel,
         "the channel counts the Result within its limit");
   std::optional<cefsim::WireMessage> wire = cefsim::TakeForSending(result);
