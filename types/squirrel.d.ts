@@ -27,7 +27,8 @@
  * - an array: 24 more, plus 16 per element: `[]` 40 in all;
  * - a Map or plain object: 184 more, plus 32 per entry, plus what its keys
  *   and values add: `{}` 200 in all, `{a: 1}` 248;
- * - a call's function name: 8 plus its UTF-8 bytes rounded up to 8.
+ * - a call: 24 for its list of arguments, and its function name 8 plus its
+ *   UTF-8 bytes rounded up to 8.
  * Where the budget runs out, that value and everything after it is `null`:
  * arrays keep their length (an array whose element slots no longer fit is
  * `null` whole); a Map or object keeps its keys if the budget ran out among
