@@ -94,7 +94,8 @@ bool V8Handler::Execute(const CefString& name,
                              name.ToString());
       return true;
     }
-    list = ConvertArguments(context, arguments, 0);
+    list = ConvertArguments(context, arguments, 0,
+                            EncodedBytesArray(sizeof(kEvalTarget) - 1));
     function = kEvalTarget;
   } else {
     exception = FormatText("Method {} not found in V8Handler::Execute()!",
