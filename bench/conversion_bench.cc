@@ -45,6 +45,9 @@ constexpr char kLinkedTree[] = R"JS(
     return node(null, 5);
   })())JS";
 
+// 100,000 empty arrays: what each container costs, 4 MB once converted.
+constexpr char kEmptyArrays[] = "Array.from({length: 100000}, () => [])";
+
 // The same array twice in each of 30 levels: 2^30 references, which only the
 // size budget ends. The most one page value can cost.
 constexpr char kSharedToTheBudget[] =
@@ -131,6 +134,8 @@ BENCHMARK_CAPTURE(PageToMessage, Map10k, kMap);
 BENCHMARK_CAPTURE(MessageToPage, Map10k, kMap);
 BENCHMARK_CAPTURE(StructuredClone, Map10k, kMap);
 BENCHMARK_CAPTURE(PageToMessage, LinkedTree, kLinkedTree);
+BENCHMARK_CAPTURE(PageToMessage, EmptyArrays100k, kEmptyArrays)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(PageToMessage, SharedToTheBudget, kSharedToTheBudget)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);

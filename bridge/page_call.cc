@@ -6,14 +6,25 @@
 #include "bridge/path_segments.h"
 #include "common/format.h"
 #include "convert/cef_to_v8.h"
+#include "convert/keyed_collection.h"
+#include "convert/message_size.h"
 #include "convert/v8_to_cef.h"
 #include "include/cef_v8.h"
 
 namespace {
 
-void SendError(const CefRefPtr<CefFrame>& frame,
-               int32_t id,
-               const std::string& text) {
+// An error text names the path, and may name a segment of it too: from a
+// huge path it would make a message the channel refuses (losing the
+// renderer), so it is cut to what one message carries, at a character.
+void SendError(const CefRefPtr<CefFrame>& frame, int32_t id, std::string text) {
+  const size_t most = kMaxConvertedBytes - EncodedBytesArray(0);
+  if (text.size() > most) {
+    size_t cut = most;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+      --cut;
+    }
+    text.resize(cut);
+  }
   frame->SendProcessMessage(PID_BROWSER,
                             ErrorMessage{id, text}.ToProcessMessage());
 }

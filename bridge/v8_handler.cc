@@ -6,6 +6,7 @@
 
 #include "common/format.h"
 #include "convert/keyed_collection.h"
+#include "convert/message_size.h"
 #include "convert/v8_to_cef.h"
 #include "include/cef_process_message.h"
 
@@ -75,21 +76,26 @@ bool V8Handler::Execute(const CefString& name,
       return true;
     }
     function = arguments[0]->GetStringValue().ToString();
-    // The name travels in the message too; past the budget no message could
-    // carry it, and sending one anyway would bring the renderer down.
-    if (function.size() > kMaxConvertedBytes) {
+    // The name travels in the message too; when it leaves no room for the
+    // arguments no message could carry the call, and sending one anyway
+    // would bring the renderer down.
+    const size_t functionBytes = EncodedBytesArray(function.size());
+    if (functionBytes <= kMaxConvertedBytes) {
+      list = ConvertArguments(context, arguments, 1, functionBytes);
+    }
+    if (!list) {
       exception =
           FormatText("Function name of {} is too long", name.ToString());
       return true;
     }
-    list = ConvertArguments(context, arguments, 1, function.size());
   } else if (name == kEvalFunctionName) {
     if (arguments.size() != 1 || !arguments[0] || !arguments[0]->IsString()) {
       exception = FormatText("First argument if {}() must be of string type",
                              name.ToString());
       return true;
     }
-    list = ConvertArguments(context, arguments, 0);
+    list = ConvertArguments(context, arguments, 0,
+                            EncodedBytesArray(sizeof(kEvalTarget) - 1));
     function = kEvalTarget;
   } else {
     exception = FormatText("Method {} not found in V8Handler::Execute()!",

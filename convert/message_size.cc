@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace {
-
-// At least the UTF-8 bytes of `text`: up to three per UTF-16 unit (a lone
-// surrogate becomes U+FFFD; a pair, four bytes, is counted as six).
 size_t Utf8BytesAtMost(const CefString& text) {
   const CefString::char_type* units = text.c_str();
   size_t bytes = 0;
@@ -16,6 +12,8 @@ size_t Utf8BytesAtMost(const CefString& text) {
   }
   return bytes;
 }
+
+namespace {
 
 EncodedSize MeasureList(const CefRefPtr<CefListValue>& list, int depth);
 EncodedSize MeasureDictionary(const CefRefPtr<CefDictionaryValue>& dictionary,
@@ -64,8 +62,8 @@ EncodedSize MeasureList(const CefRefPtr<CefListValue>& list, int depth) {
   const size_t count = list ? list->GetSize() : 0;
   size.bytes = EncodedListBytes(count);
   size.nesting = 1;
+  // One level past the limit is enough to refuse the message.
   if (depth >= kMaxMessageNesting) {
-    size.nesting = kMaxMessageNesting + 1;
     return size;
   }
   for (size_t i = 0; i < count; ++i) {
@@ -83,8 +81,8 @@ EncodedSize MeasureDictionary(const CefRefPtr<CefDictionaryValue>& dictionary,
   }
   size.bytes = EncodedDictionaryBytes(keys.size());
   size.nesting = 1;
+  // One level past the limit is enough to refuse the message.
   if (depth >= kMaxMessageNesting) {
-    size.nesting = kMaxMessageNesting + 1;
     return size;
   }
   for (const CefString& key : keys) {
@@ -106,6 +104,9 @@ EncodedSize MeasureMessage(const CefRefPtr<CefProcessMessage>& message) {
   if (!message) {
     return size;
   }
+  // The name travels as a string of its own; a long one is not covered by
+  // the envelope.
+  size.bytes += EncodedBytesArray(Utf8BytesAtMost(message->GetName()));
   const EncodedSize arguments = MeasureList(message->GetArgumentList(), 0);
   size.bytes += arguments.bytes;
   size.nesting = arguments.nesting;

@@ -16,9 +16,9 @@
 // content's cap on one mojo message; a larger one loses the process that
 // sent it (renderer) or is refused (browser).
 inline constexpr size_t kMaxMessageBytes = size_t{128} << 20;
-// Room left for what travels beside the argument list: the message header,
-// its name and the list's own struct. Generous: the real envelope is under
-// 100 bytes, and names are short.
+// Room left for what travels beside the argument list and the message's
+// name: the message header, its parameters and the list's own struct.
+// Generous: the real envelope, with a short name, is under 100 bytes.
 inline constexpr size_t kMessageEnvelopeBytes = 4096;
 // Mojo validates at most this many nested lists and dictionaries; the
 // argument list itself is the first.
@@ -44,6 +44,10 @@ constexpr size_t EncodedDictionaryBytes(size_t entries) {
   return 16 + 24 + (8 + 8 * entries) + (8 + kEncodedValueBytes * entries);
 }
 
+// At least the UTF-8 bytes `text` travels as: up to three per UTF-16 unit
+// (a lone surrogate becomes U+FFFD; a pair, four bytes, counts as six).
+size_t Utf8BytesAtMost(const CefString& text);
+
 // Encoded size of one value with its own union, and the nesting of lists and
 // dictionaries it contains (a list of scalars is 1, a scalar 0). Stops
 // descending past kMaxMessageNesting: such a message is refused anyway.
@@ -53,8 +57,8 @@ struct EncodedSize {
 };
 EncodedSize MeasureValue(const CefRefPtr<CefValue>& value);
 
-// A whole message: envelope, argument list and everything in it. `nesting`
-// counts the argument list as the first level.
+// A whole message: envelope, name, argument list and everything in it.
+// `nesting` counts the argument list as the first level.
 EncodedSize MeasureMessage(const CefRefPtr<CefProcessMessage>& message);
 
 // True when the channel carries the message: within kMaxMessageBytes and

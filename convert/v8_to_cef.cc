@@ -1,40 +1,35 @@
 #include "convert/v8_to_cef.h"
 
-#include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <vector>
 
 #include "convert/keyed_collection.h"
+#include "convert/message_size.h"
 
 namespace {
 
-// At most the bytes `text` takes in a message: Chromium carries strings as
-// UTF-8, up to three bytes for one UTF-16 unit (a lone surrogate becomes
-// U+FFFD).
-size_t Utf8Bytes(const CefString& text) {
-  const CefString::char_type* units = text.c_str();
-  size_t bytes = 0;
-  for (size_t i = 0; i < text.length(); ++i) {
-    const auto unit = static_cast<uint32_t>(units[i]);
-    bytes += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
-  }
-  return bytes;
-}
+// What a keyed collection adds around its two lists: the dictionary, its two
+// entries and their key strings.
+constexpr size_t kKeyedCollectionBytes =
+    EncodedDictionaryBytes(2) +
+    EncodedBytesArray(sizeof(KeyedCollection::kKeys) - 1) +
+    EncodedBytesArray(sizeof(KeyedCollection::kValues) - 1);
 
-// Walks one value tree; `remaining` is what is left of its size budget.
+// Walks one value tree; `remaining` is what is left of its size budget,
+// counted as the channel encodes the message.
 class OutgoingConversion {
  public:
   OutgoingConversion(const CefRefPtr<CefV8Context>& v8Context, size_t budget)
       : context(v8Context), remaining(budget) {}
 
   // `depth` is the number of lists and dictionaries around the value;
-  // `prepaid` when its list entry was paid for with the list.
+  // `prepaid` when its slot in the parent's array was paid for with the
+  // parent.
   CefRefPtr<CefValue> Convert(const CefRefPtr<CefV8Value>& value,
                               int depth,
                               bool prepaid = false) {
     CefRefPtr<CefValue> result = CefValue::Create();
-    if (!value || (!prepaid && !Spend(kConvertedValueBytes))) {
+    if (!value || (!prepaid && !Spend(kEncodedValueBytes))) {
       return result;
     }
     if (value->IsNull() || value->IsUndefined()) {
@@ -51,7 +46,7 @@ class OutgoingConversion {
       }
     } else if (value->IsString()) {
       CefString text = value->GetStringValue();
-      if (Spend(Utf8Bytes(text))) {
+      if (Spend(EncodedBytesArray(Utf8BytesAtMost(text)))) {
         result->SetString(text);
       }
     } else if (value->IsArrayBuffer()) {
@@ -69,6 +64,9 @@ class OutgoingConversion {
     }
     return result;
   }
+
+  // True once the budget is spent: whatever follows stays NULL.
+  bool Exhausted() const { return remaining == 0; }
 
  private:
   // False when the walk is already inside `container`: a container that
@@ -92,7 +90,7 @@ class OutgoingConversion {
     const size_t size = buffer->GetArrayBufferByteLength();
     const void* data = buffer->GetArrayBufferData();
     // CEF refuses empty binaries; an empty or detached buffer stays NULL.
-    if (!data || size == 0 || !Spend(size)) {
+    if (!data || size == 0 || !Spend(EncodedBytesArray(size))) {
       return;
     }
     result->SetBinary(CefBinaryValue::Create(data, size));
@@ -117,13 +115,13 @@ class OutgoingConversion {
     if (length < 0 || length > kMaxArrayLength) {
       return nullptr;
     }
-    CefRefPtr<CefListValue> list = CefListValue::Create();
-    if (length <= 0) {
-      return list;
-    }
     // Every entry exists from SetSize on, converted or not.
-    if (!Spend(static_cast<size_t>(length) * kConvertedValueBytes)) {
+    if (!Spend(EncodedListBytes(static_cast<size_t>(length)))) {
       return nullptr;
+    }
+    CefRefPtr<CefListValue> list = CefListValue::Create();
+    if (length == 0) {
+      return list;
     }
     list->SetSize(static_cast<size_t>(length));
     // Once the budget is spent the rest stays the NULL padding of SetSize.
@@ -205,7 +203,7 @@ class OutgoingConversion {
                        int depth,
                        const CefRefPtr<CefValue>& result) {
     if (!keys || !values || !keys->IsArray() || !values->IsArray() ||
-        !Spend(2 * kConvertedValueBytes)) {
+        !Spend(kKeyedCollectionBytes)) {
       return;
     }
     CefRefPtr<CefListValue> keyList = ConvertElements(keys, depth + 1);
@@ -214,8 +212,8 @@ class OutgoingConversion {
       return;
     }
     CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
-    dictionary->SetList(kKeyedCollectionKeys, keyList);
-    dictionary->SetList(kKeyedCollectionValues, valueList);
+    dictionary->SetList(KeyedCollection::kKeys, keyList);
+    dictionary->SetList(KeyedCollection::kValues, valueList);
     result->SetDictionary(dictionary);
   }
 
@@ -254,16 +252,22 @@ CefRefPtr<CefListValue> V8ValuesToCefList(
     const CefRefPtr<CefV8Context>& context,
     std::span<const CefRefPtr<CefV8Value>> values,
     size_t reservedBytes) {
+  // The list and a slot for every value come first: without them no
+  // message can carry the values, not even as NULLs.
+  const size_t listBytes = EncodedListBytes(values.size());
+  if (reservedBytes > kMaxConvertedBytes ||
+      listBytes > kMaxConvertedBytes - reservedBytes) {
+    return nullptr;
+  }
   CefRefPtr<CefListValue> list = CefListValue::Create();
   if (values.empty()) {
     return list;
   }
   list->SetSize(values.size());
-  OutgoingConversion conversion(
-      context,
-      kMaxConvertedBytes - std::min(reservedBytes, kMaxConvertedBytes));
-  for (size_t i = 0; i < values.size(); ++i) {
-    list->SetValue(i, conversion.Convert(values[i], 0));
+  OutgoingConversion conversion(context,
+                                kMaxConvertedBytes - reservedBytes - listBytes);
+  for (size_t i = 0; i < values.size() && !conversion.Exhausted(); ++i) {
+    list->SetValue(i, conversion.Convert(values[i], 0, true));
   }
   return list;
 }

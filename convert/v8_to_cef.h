@@ -14,7 +14,8 @@ CefRefPtr<CefValue> V8ValueToCefValue(const CefRefPtr<CefV8Context>& context,
 // Converts page values into one list, as V8ValueToCefValue converts each,
 // except that they share one size budget, less `reservedBytes` for what
 // travels beside them: the list as a whole (a call's arguments) stays within
-// what a message can carry.
+// what a message can carry. Empty when the reservation leaves no room for
+// the list and a slot for each value.
 CefRefPtr<CefListValue> V8ValuesToCefList(
     const CefRefPtr<CefV8Context>& context,
     std::span<const CefRefPtr<CefV8Value>> values,

@@ -11,9 +11,9 @@
 namespace {
 
 // The keys a keyed collection has, and near misses of them.
-constexpr const char* kDictionaryKeys[] = {kKeyedCollectionKeys,
-                                           kKeyedCollectionValues,
-                                           kKeyedCollectionIsObject,
+constexpr const char* kDictionaryKeys[] = {KeyedCollection::kKeys,
+                                           KeyedCollection::kValues,
+                                           KeyedCollection::kIsObject,
                                            "Keys",
                                            "value",
                                            "",
@@ -66,26 +66,26 @@ CefRefPtr<CefDictionaryValue> ConsumeKeyedCollection(FuzzedDataProvider& data,
   const uint8_t form = data.ConsumeIntegral<uint8_t>();
   // Bits: keys list, values list, isObject, a stray entry, wrong-type lists.
   if ((form & 1) == 0) {
-    dictionary->SetList(kKeyedCollectionKeys,
+    dictionary->SetList(KeyedCollection::kKeys,
                         ConsumeListAt(data, shape, depth + 1));
   }
   if ((form & 2) == 0) {
-    dictionary->SetList(kKeyedCollectionValues,
+    dictionary->SetList(KeyedCollection::kValues,
                         ConsumeListAt(data, shape, depth + 1));
   }
   if (form & 4) {
     switch (data.ConsumeIntegralInRange(0, 3)) {
       case 0:
-        dictionary->SetBool(kKeyedCollectionIsObject, true);
+        dictionary->SetBool(KeyedCollection::kIsObject, true);
         break;
       case 1:
-        dictionary->SetBool(kKeyedCollectionIsObject, false);
+        dictionary->SetBool(KeyedCollection::kIsObject, false);
         break;
       case 2:
-        dictionary->SetInt(kKeyedCollectionIsObject, 1);
+        dictionary->SetInt(KeyedCollection::kIsObject, 1);
         break;
       default:
-        dictionary->SetString(kKeyedCollectionIsObject, "true");
+        dictionary->SetString(KeyedCollection::kIsObject, "true");
         break;
     }
   }
@@ -97,7 +97,7 @@ CefRefPtr<CefDictionaryValue> ConsumeKeyedCollection(FuzzedDataProvider& data,
   if (form & 16) {
     // "keys" as something other than a list.
     dictionary->SetValue(
-        form & 32 ? kKeyedCollectionKeys : kKeyedCollectionValues,
+        form & 32 ? KeyedCollection::kKeys : KeyedCollection::kValues,
         ConsumeValueAt(data, shape, depth + 1));
   }
   return dictionary;

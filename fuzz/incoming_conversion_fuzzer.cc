@@ -30,10 +30,10 @@ CefRefPtr<CefValue> ConsumeChain(FuzzedDataProvider& data, int levels) {
       keys->SetString(0, "k");
       CefRefPtr<CefDictionaryValue> collection = CefDictionaryValue::Create();
       const bool keyIsValue = data.ConsumeBool();
-      collection->SetList(kKeyedCollectionKeys, keyIsValue ? list : keys);
-      collection->SetList(kKeyedCollectionValues, keyIsValue ? keys : list);
+      collection->SetList(KeyedCollection::kKeys, keyIsValue ? list : keys);
+      collection->SetList(KeyedCollection::kValues, keyIsValue ? keys : list);
       if (data.ConsumeBool()) {
-        collection->SetBool(kKeyedCollectionIsObject, true);
+        collection->SetBool(KeyedCollection::kIsObject, true);
       }
       outer->SetDictionary(collection);
       depth += 2;

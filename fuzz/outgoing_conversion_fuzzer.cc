@@ -2,7 +2,8 @@
 // and Maps, cycles, throwing getters, Proxies, huge sparse arrays, NaN, ...)
 // through V8ValueToCefValue: the result is a value, never nests deeper than
 // the bound, holds only finite numbers and well-formed keyed collections,
-// and fits in a Result the channel carries.
+// and fits in a Result the channel carries, by the program's count and by
+// the channel's.
 
 #include <cmath>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "cefsim/transit.h"
 #include "cefsim/value_text.h"
 #include "convert/keyed_collection.h"
+#include "convert/message_size.h"
 #include "convert/v8_to_cef.h"
 #include "fuzz/fuzz_page.h"
 #include "fuzz/fuzz_values.h"
@@ -244,14 +246,14 @@ void CheckWellFormed(const CefRefPtr<CefValue>& value) {
   if (value->GetType() == VTYPE_DICTIONARY) {
     CefRefPtr<CefDictionaryValue> dictionary = value->GetDictionary();
     Check(dictionary->GetSize() == 2 &&
-              dictionary->GetType(kKeyedCollectionKeys) == VTYPE_LIST &&
-              dictionary->GetType(kKeyedCollectionValues) == VTYPE_LIST,
+              dictionary->GetType(KeyedCollection::kKeys) == VTYPE_LIST &&
+              dictionary->GetType(KeyedCollection::kValues) == VTYPE_LIST,
           "a keyed collection has exactly its two lists");
-    Check(dictionary->GetList(kKeyedCollectionKeys)->GetSize() ==
-              dictionary->GetList(kKeyedCollectionValues)->GetSize(),
+    Check(dictionary->GetList(KeyedCollection::kKeys)->GetSize() ==
+              dictionary->GetList(KeyedCollection::kValues)->GetSize(),
           "keys and values line up");
-    CheckWellFormed(dictionary->GetValue(kKeyedCollectionKeys));
-    CheckWellFormed(dictionary->GetValue(kKeyedCollectionValues));
+    CheckWellFormed(dictionary->GetValue(KeyedCollection::kKeys));
+    CheckWellFormed(dictionary->GetValue(KeyedCollection::kValues));
   }
 }
 
@@ -281,9 +283,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   }
   CheckWellFormed(converted);
 
-  // The reply that carries it must reach the browser.
-  std::optional<cefsim::WireMessage> wire =
-      cefsim::TakeForSending(ResultMessage{0, converted}.ToProcessMessage());
+  // The reply that carries it fits the channel by the program's own count,
+  // which never falls below the channel's, and reaches the browser.
+  CefRefPtr<CefProcessMessage> result =
+      ResultMessage{INT32_MAX, converted}.ToProcessMessage();
+  const EncodedSize counted = MeasureMessage(result);
+  Check(FitsChannel(counted),
+        "the program counts the Result within the channel");
+  const size_t channelBytes = cefsim::EncodedMessageBytes(result);
+  Check(channelBytes <= counted.bytes, "the program never counts less");
+  Check(channelBytes <= cefsim::kMaxMessageBytesOnChannel,
+        "the channel counts the Result within its limit");
+  std::optional<cefsim::WireMessage> wire = cefsim::TakeForSending(result);
   Check(wire.has_value(), "the Result is sent");
   return 0;
 }

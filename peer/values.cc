@@ -34,10 +34,10 @@ CefRefPtr<CefValue> Keyed(const CefRefPtr<CefListValue>& keys,
                           const CefRefPtr<CefListValue>& values,
                           bool isObject) {
   CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
-  dictionary->SetList(kKeyedCollectionKeys, keys);
-  dictionary->SetList(kKeyedCollectionValues, values);
+  dictionary->SetList(KeyedCollection::kKeys, keys);
+  dictionary->SetList(KeyedCollection::kValues, values);
   if (isObject) {
-    dictionary->SetBool(kKeyedCollectionIsObject, true);
+    dictionary->SetBool(KeyedCollection::kIsObject, true);
   }
   return WrapDictionary(dictionary);
 }
@@ -158,18 +158,19 @@ std::optional<KeyedCollection> ReadKeyed(
   }
   KeyedCollection collection;
   collection.isObject =
-      dictionary->GetType(kKeyedCollectionIsObject) == VTYPE_BOOL &&
-      dictionary->GetBool(kKeyedCollectionIsObject);
+      dictionary->GetType(KeyedCollection::kIsObject) == VTYPE_BOOL &&
+      dictionary->GetBool(KeyedCollection::kIsObject);
   // Typed getters return null for a missing key or another type.
   const bool haveLists =
-      dictionary->GetType(kKeyedCollectionKeys) == VTYPE_LIST &&
-      dictionary->GetType(kKeyedCollectionValues) == VTYPE_LIST;
+      dictionary->GetType(KeyedCollection::kKeys) == VTYPE_LIST &&
+      dictionary->GetType(KeyedCollection::kValues) == VTYPE_LIST;
   if (!haveLists) {
     collection.malformed = true;
     return collection;
   }
-  CefRefPtr<CefListValue> keys = dictionary->GetList(kKeyedCollectionKeys);
-  CefRefPtr<CefListValue> values = dictionary->GetList(kKeyedCollectionValues);
+  CefRefPtr<CefListValue> keys = dictionary->GetList(KeyedCollection::kKeys);
+  CefRefPtr<CefListValue> values =
+      dictionary->GetList(KeyedCollection::kValues);
   if (!keys || !values) {
     collection.malformed = true;
     return collection;

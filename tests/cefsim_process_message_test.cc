@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cefsim/transit.h"
 #include "cefsim/value_text.h"
@@ -163,25 +164,147 @@ TEST(Transit, EveryTypeArrivesUnchanged) {
   EXPECT_TRUE(std::signbit(received->GetDouble(3)));
 }
 
-TEST(Transit, NameLosesLoneSurrogates) {
-  auto message = CefProcessMessage::Create(std::u16string(u"q\xD800"));
-  EXPECT_EQ(message->GetName().ToString16(), u"q\uFFFD");
-  EXPECT_EQ(Deliver(message)->GetName().ToString16(), u"q\uFFFD");
+// The name is kept as given (UTF-16) until sending; the channel carries
+// UTF-8, so only the receiver sees U+FFFD for a lone surrogate.
+TEST(Transit, NameStaysUtf16UntilSent) {
+  const std::u16string name = u"q\xD800";
+  auto message = CefProcessMessage::Create(name);
+  EXPECT_EQ(message->GetName().ToString16(), name);
+  EXPECT_EQ(message->Copy()->GetName().ToString16(), name);
+  auto wire = cefsim::TakeForSending(message);
+  ASSERT_TRUE(wire.has_value());
+  EXPECT_EQ(wire->name, "q\xEF\xBF\xBD");
+  EXPECT_EQ(message->GetName().ToString16(), name) << "after sending too";
+  EXPECT_EQ(cefsim::Receive(*wire)->GetName().ToString16(), u"q\uFFFD");
 }
 
-TEST(TransitLimits, DeepNestingIsRefusedLoudly) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  auto build = [](int depth) {
-    auto message = CefProcessMessage::Create("qrx");
-    auto list = message->GetArgumentList();
-    for (int i = 0; i < depth; ++i) {
+// A message whose argument list holds `levels` containers, each in the one
+// before; with `dictionaries`, every second one is a dictionary.
+CefRefPtr<CefProcessMessage> NestedMessage(int levels, bool dictionaries) {
+  auto message = CefProcessMessage::Create("qrx");
+  CefRefPtr<CefListValue> list = message->GetArgumentList();
+  for (int level = 1; level <= levels; ++level) {
+    if (dictionaries && level % 2 == 0 && level < levels) {
+      list->SetDictionary(0, CefDictionaryValue::Create());
+      CefRefPtr<CefDictionaryValue> dictionary = list->GetDictionary(0);
+      dictionary->SetList("l", CefListValue::Create());
+      list = dictionary->GetList("l");
+      ++level;
+    } else {
       list->SetList(0, CefListValue::Create());
       list = list->GetList(0);
     }
+  }
+  return message;
+}
+
+// Mojo validates 200 struct levels; the argument list is the first, and
+// each list or dictionary below it one more.
+TEST(TransitLimits, DeepNestingIsRefusedLoudly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (bool dictionaries : {false, true}) {
+    EXPECT_DEATH(Deliver(NestedMessage(200, dictionaries)),
+                 "more than 200 levels")
+        << dictionaries;
+    EXPECT_NE(Deliver(NestedMessage(199, dictionaries)), nullptr)
+        << dictionaries;
+  }
+}
+
+// Sizes by hand from Mojo's layout: header 48, parameters 24, the name's
+// array 8 + its bytes padded to 8, the argument list's struct 16 and array
+// 8 + 16 a value; strings and binaries add 8 + bytes padded to 8, lists 16 +
+// 8 + 16 an element, dictionaries 16 + 24 + (8 + 8 a key) + (8 + 16 a value)
+// and 8 + bytes padded to 8 for each key.
+TEST(TransitLimits, SizeIsMojosEncoding) {
+  const auto withArgument = [](const std::function<void(CefListValue&)>& fill,
+                               std::string name = "qrx") {
+    auto message = CefProcessMessage::Create(name);
+    fill(*message->GetArgumentList());
     return message;
   };
-  EXPECT_NE(Deliver(build(90)), nullptr);
-  EXPECT_DEATH(Deliver(build(150)), "nests lists or dictionaries");
+  auto emptyKeyed = [](CefListValue& list) {
+    auto dictionary = CefDictionaryValue::Create();
+    dictionary->SetList("keys", CefListValue::Create());
+    dictionary->SetList("values", CefListValue::Create());
+    list.SetDictionary(0, dictionary);
+  };
+  const unsigned char bytes[9] = {};
+  const struct {
+    const char* name;
+    CefRefPtr<CefProcessMessage> message;
+    size_t bytes;
+  } cases[] = {
+      {"empty", withArgument([](CefListValue&) {}), 112},
+      {"a 9-byte name", withArgument([](CefListValue&) {}, "abcdefghi"), 120},
+      {"int", withArgument([](CefListValue& l) { l.SetInt(0, 1); }), 128},
+      {"NULL padding", withArgument([](CefListValue& l) { l.SetSize(3); }),
+       160},
+      {"empty string",
+       withArgument([](CefListValue& l) { l.SetString(0, ""); }), 136},
+      {"1-byte string",
+       withArgument([](CefListValue& l) { l.SetString(0, "a"); }), 144},
+      {"8-byte string",
+       withArgument([](CefListValue& l) { l.SetString(0, "abcdefgh"); }), 144},
+      {"9-byte string",
+       withArgument([](CefListValue& l) { l.SetString(0, "abcdefghi"); }), 152},
+      {"5 characters, 9 bytes of UTF-8", withArgument([](CefListValue& l) {
+         l.SetString(0, std::u16string(u"\u20ac\u20acabc"));
+       }),
+       152},
+      {"9-byte binary", withArgument([&bytes](CefListValue& l) {
+         l.SetBinary(0, CefBinaryValue::Create(bytes, 9));
+       }),
+       152},
+      {"empty list", withArgument([](CefListValue& l) {
+         l.SetList(0, CefListValue::Create());
+       }),
+       152},
+      {"empty dictionary", withArgument([](CefListValue& l) {
+         l.SetDictionary(0, CefDictionaryValue::Create());
+       }),
+       184},
+      {"empty keyed collection", withArgument(emptyKeyed), 312},
+  };
+  for (const auto& sizeCase : cases) {
+    EXPECT_EQ(cefsim::EncodedMessageBytes(sizeCase.message), sizeCase.bytes)
+        << sizeCase.name;
+  }
+}
+
+// 500,000 empty lists (40 bytes each as Mojo encodes them, 16 as a flat
+// per-value estimate would count) beside a binary that brings the message
+// to exactly the 128 MiB limit:
+//   envelope 48 + 24 + 16, argument list 16 + 8 + 2 * 16,
+//   inner list 16 + 8 + 16 * 500,000, its elements 24 * 500,000,
+//   binary 8 + its bytes = 20,000,176 + binary bytes.
+CefRefPtr<CefProcessMessage> MessageAtLimit(size_t binaryBytes) {
+  auto message = CefProcessMessage::Create("qrx");
+  auto args = message->GetArgumentList();
+  std::vector<unsigned char> data(binaryBytes, 0x5a);
+  args->SetBinary(0, CefBinaryValue::Create(data.data(), data.size()));
+  auto lists = CefListValue::Create();
+  lists->SetSize(500'000);
+  for (size_t i = 0; i < 500'000; ++i) {
+    lists->SetList(i, CefListValue::Create());
+  }
+  args->SetList(1, lists);
+  return message;
+}
+
+TEST(TransitLimits, MessagesPastTheLimitAreRefusedLoudly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  constexpr size_t kLimit = 134'217'728;
+  constexpr size_t kFill = kLimit - 20'000'176;
+  EXPECT_DEATH(Deliver(MessageAtLimit(kFill + 1)),
+               "134217736 bytes in Mojo's encoding.*limit of 134217728");
+
+  auto atLimit = MessageAtLimit(kFill);
+  EXPECT_EQ(cefsim::EncodedMessageBytes(atLimit), kLimit);
+  auto received = Deliver(atLimit);
+  ASSERT_NE(received, nullptr);
+  EXPECT_EQ(received->GetArgumentList()->GetBinary(0)->GetSize(), kFill);
+  EXPECT_EQ(received->GetArgumentList()->GetList(1)->GetSize(), 500'000u);
 }
 
 }  // namespace

@@ -207,10 +207,10 @@ TEST_F(HostileTest, PagesThatReplaceBuiltInsSurviveIncomingValues) {
   CefRefPtr<CefListValue> values = CefListValue::Create();
   values->SetInt(0, 1);
   CefRefPtr<CefDictionaryValue> map = CefDictionaryValue::Create();
-  map->SetList(kKeyedCollectionKeys, keys->Copy());
-  map->SetList(kKeyedCollectionValues, values->Copy());
+  map->SetList(KeyedCollection::kKeys, keys->Copy());
+  map->SetList(KeyedCollection::kValues, values->Copy());
   CefRefPtr<CefDictionaryValue> object = map->Copy(false);
-  object->SetBool(kKeyedCollectionIsObject, true);
+  object->SetBool(KeyedCollection::kIsObject, true);
   CefRefPtr<CefListValue> both = CefListValue::Create();
   both->SetDictionary(0, map);
   both->SetDictionary(1, object);
@@ -331,11 +331,15 @@ TEST_F(HostileTest, LargeArgumentsStayWithinOneMessage) {
        "big, big, big, 1",
        {VTYPE_STRING, VTYPE_STRING, VTYPE_NULL, VTYPE_NULL}},
       {"three bytes a character",
-       "big, '\\u20ac'.repeat(20 << 20)",
+       "big, '\\u20ac'.repeat(30 << 20)",
        {VTYPE_STRING, VTYPE_NULL}},
+      {"one byte a character",
+       "big, 'x'.repeat(30 << 20)",
+       {VTYPE_STRING, VTYPE_STRING}},
   };
-  // 40 MiB: two fit as one byte a character, but not as three.
-  Run("globalThis.big = 'x'.repeat(40 << 20);");
+  // 50 MiB: two fit in a message, three do not; 30 Mi characters beside it
+  // fit as one byte a character, but not as three.
+  Run("globalThis.big = 'x'.repeat(50 << 20);");
   for (const auto& sizeCase : cases) {
     Run(std::string("squirrel.call('f', ") + sizeCase.arguments + ");");
     harness->Peer().Pump();
@@ -349,17 +353,22 @@ TEST_F(HostileTest, LargeArgumentsStayWithinOneMessage) {
     EXPECT_EQ(types, sizeCase.sent) << sizeCase.name;
   }
 
-  // The function name shares the message: with 60 MiB of it, `big` no
-  // longer fits; a name past the budget alone is refused in page script.
-  Run("squirrel.call('f'.repeat(60 << 20), big);");
+  // The function name shares the budget. With room for the name but not
+  // for its argument's slot, the call is refused in page script and nothing
+  // is sent; with the slot and 8 bytes to spare, it is sent, but a
+  // one-character string (16 bytes more) no longer fits beside the name.
+  const size_t before = SentCount();
+  EXPECT_EQ(RunText("(() => { try { squirrel.call('f'.repeat(" +
+                    std::to_string(kMaxConvertedBytes - 8 - 24) +
+                    "), 'x'); } catch (e) { return e.message; } })()"),
+            "Function name of call is too long");
+  EXPECT_EQ(SentCount(), before);
+  Run("squirrel.call('f'.repeat(" +
+      std::to_string(kMaxConvertedBytes - 8 - 24 - 16 - 8) + "), 'x');");
+  ASSERT_EQ(SentCount(), before + 1);
   harness->Peer().Pump();
   ASSERT_EQ(harness->Peer().calls().back().arguments->GetSize(), 1u);
   EXPECT_EQ(harness->Peer().calls().back().arguments->GetType(0), VTYPE_NULL);
-  const size_t before = SentCount();
-  EXPECT_EQ(RunText("(() => { try { squirrel.call('f'.repeat(97 << 20)); } "
-                    "catch (e) { return e.message; } })()"),
-            "Function name of call is too long");
-  EXPECT_EQ(SentCount(), before);
 }
 
 // Cycles are cut where they recur, and the message that carries them must

@@ -211,10 +211,10 @@ TEST_F(ReentrantTest, ACallStartedWhileAResultIsConverted) {
   values->SetInt(0, 1);
   values->SetInt(1, 2);
   CefRefPtr<CefDictionaryValue> map = CefDictionaryValue::Create();
-  map->SetList(kKeyedCollectionKeys, keys);
-  map->SetList(kKeyedCollectionValues, values);
+  map->SetList(KeyedCollection::kKeys, keys);
+  map->SetList(KeyedCollection::kValues, values);
   CefRefPtr<CefDictionaryValue> object = map->Copy(false);
-  object->SetBool(kKeyedCollectionIsObject, true);
+  object->SetBool(KeyedCollection::kIsObject, true);
 
   struct Case {
     const char* name;

@@ -256,7 +256,7 @@ TEST_F(OutgoingTest, ParentLinkedTreeConvertsToItsTree) {
       [&](const CefRefPtr<CefValue>& value) {
         if (value->GetType() == VTYPE_DICTIONARY) {
           ++nodes;
-          count(value->GetDictionary()->GetValue(kKeyedCollectionValues));
+          count(value->GetDictionary()->GetValue(KeyedCollection::kValues));
         } else if (value->GetType() == VTYPE_LIST) {
           for (size_t i = 0; i < value->GetList()->GetSize(); ++i) {
             count(value->GetList()->GetValue(i));
@@ -330,6 +330,48 @@ TEST_F(OutgoingTest, SharedSubstructuresStopAtTheSizeBudget) {
   count(message);
   EXPECT_GT(strings, 0);
   EXPECT_LE(static_cast<size_t>(strings) << 20, kMaxConvertedBytes);
+}
+
+// The budget counts what the channel encodes: a value exactly at it
+// arrives whole, one byte more is NULL. A value takes its 16-byte slot,
+// a string or binary 8 + its bytes padded to 8, a list 24 + 16 an element.
+TEST_F(OutgoingTest, ValuesAtTheBudgetArriveWhole) {
+  const size_t payload = kMaxConvertedBytes - 16 - 8;
+  const struct {
+    const char* name;
+    std::string script;
+    CefValueType type;
+  } cases[] = {
+      {"binary at the budget",
+       "new ArrayBuffer(" + std::to_string(payload) + ")", VTYPE_BINARY},
+      {"binary a byte past it",
+       "new ArrayBuffer(" + std::to_string(payload + 1) + ")", VTYPE_NULL},
+      {"three bytes a character, at the budget",
+       "'\\u20ac'.repeat(" + std::to_string(payload / 3) + ")", VTYPE_STRING},
+      {"three bytes a character, a character past it",
+       "'\\u20ac'.repeat(" + std::to_string(payload / 3 + 1) + ")", VTYPE_NULL},
+  };
+  static_assert((kMaxConvertedBytes - 16 - 8) % 24 == 0,
+                "both strings hit the budget exactly");
+  for (const auto& budgetCase : cases) {
+    EXPECT_EQ(Convert(budgetCase.script)->GetType(), budgetCase.type)
+        << budgetCase.name;
+  }
+
+  // Empty arrays, 40 bytes each with their slots, after a string that
+  // leaves room for 1,000 of them: [string, [[], [], ...]] takes 16 + 24 +
+  // 2 * 16, the string 8 + its bytes, the inner array 24 + 16 an element.
+  const size_t filler =
+      kMaxConvertedBytes - 16 - 24 - 2 * 16 - 8 - 24 - 1000 * 40;
+  // The type of element `index` of the inner array of `count`.
+  const auto arrayElement = [&](size_t count, int index) {
+    CefRefPtr<CefValue> value = Convert(
+        "['x'.repeat(" + std::to_string(filler) +
+        "), Array.from({length: " + std::to_string(count) + "}, () => [])]");
+    return value->GetList()->GetList(1)->GetType(index);
+  };
+  EXPECT_EQ(arrayElement(1000, 999), VTYPE_LIST);
+  EXPECT_EQ(arrayElement(1001, 1000), VTYPE_NULL);
 }
 
 TEST_F(OutgoingTest, EmptyContextMakesCollectionsNull) {

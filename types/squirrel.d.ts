@@ -16,8 +16,27 @@
  * The error still reaches `window.onerror` at once.
  * An array, Map or object met again inside itself (a cycle) is `null` where
  * it recurs. Nesting deeper than 96 levels (a Map or plain object counts
- * twice) is cut off with `null`; so is whatever lies past 96 MiB of content
- * (strings counted as UTF-8) in one value or in one call's arguments.
+ * twice) is cut off with `null`.
+ *
+ * Size budget: one value (a page function's result), or one call's
+ * arguments with its function name, may take 134,212,608 bytes (128 MiB,
+ * the most one message carries, less 5 KiB), counted as the message encodes
+ * them:
+ * - every value: 16 bytes (each argument, array element, Map or object key,
+ *   and Map or object value);
+ * - a string: 8 more, plus its UTF-8 bytes rounded up to a multiple of 8
+ *   (one byte a character up to U+007F, two up to U+07FF, three above, and
+ *   three for each half of a surrogate pair): `''` 24 in all, `'x'` 32;
+ * - an ArrayBuffer: 8 more, plus its length rounded up to 8;
+ * - an array: 24 more, plus 16 per element: `[]` 40 in all;
+ * - a Map or plain object: 184 more, plus 32 per entry, plus what its keys
+ *   and values add: `{}` 200 in all, `{a: 1}` 248;
+ * - a call: 24 for its list of arguments, and its function name 8 plus its
+ *   UTF-8 bytes rounded up to 8.
+ * Where the budget runs out, that value and everything after it is `null`:
+ * arrays keep their length (an array whose element slots no longer fit is
+ * `null` whole); a Map or object keeps its keys if the budget ran out among
+ * its values, and is `null` whole if it ran out among its keys.
  * A Date is still read by CEF itself, which calls its `valueOf` (or
  * `Symbol.toPrimitive`) once: if that throws, the renderer crashes in CEF.
  */
@@ -55,8 +74,8 @@ interface Squirrel {
    * Calls the Squirrel function `name` with `args`.
    * Throws `Error("First argument of call must be of string type")` at once,
    * without sending anything, when `name` is missing or not a string, and
-   * `Error("Function name of call is too long")` when `name` takes more than
-   * 96 MiB as UTF-8.
+   * `Error("Function name of call is too long")` when `name` leaves no room
+   * in the size budget for the arguments (about 128 MiB as UTF-8).
    * Rejects with an `Error` whose message is the game's error text.
    * The call takes its id once `args` are read, so a call made by a getter
    * while they are read is sent first. The reply to the id settles the

@@ -21,41 +21,96 @@ class WirePayload {
 
 namespace {
 
-// Mojo refuses messages nested deeper than its validation limit (200 levels,
-// one or two per value level); the exact figure for values is unverified, so
-// the conservative end is used.
-constexpr int kMaxTransitNesting = 100;
-// content's maximum Mojo message size.
-constexpr size_t kMaxTransitBytes = size_t{128} << 20;
+// Mojo's validation depth limit; only structs count, and every list and
+// dictionary is one, the argument list itself the first.
+constexpr int kMaxTransitNesting = 200;
+// content's maximum Mojo message size, in encoded bytes.
+constexpr size_t kMaxTransitBytes = kMaxMessageBytesOnChannel;
+// Mojo's message header (version 2) and the SendMessage parameter struct
+// (header, name pointer, arguments pointer); the name's array comes on top.
+constexpr size_t kMessageHeaderBytes = 48;
+constexpr size_t kParameterStructBytes = 24;
 
-// A rough serialised size: a few header bytes per value plus its payload.
-size_t WireSize(const Node& node, int depth) {
-  if (depth > kMaxTransitNesting) {
+size_t PadTo8(size_t bytes) {
+  return (bytes + 7) / 8 * 8;
+}
+
+// A mojo array of `count` elements of `elementBytes`: 8-byte header, the
+// elements, padded to 8.
+size_t MojoArray(size_t count, size_t elementBytes) {
+  return 8 + PadTo8(count * elementBytes);
+}
+
+void CheckLevel(int level) {
+  if (level > kMaxTransitNesting) {
     Fatal(
-        "a process message nests lists or dictionaries more than 100 levels "
-        "deep: CEF's channel fails validation on it, so it is never "
-        "delivered and the connection is closed");
+        "a process message nests lists or dictionaries more than 200 levels "
+        "deep (the argument list is the first): Mojo fails validation on it, "
+        "so it is never delivered and the connection is closed");
   }
-  size_t size = 16 + node.stringValue.size() + node.binary.size();
-  for (const Node& child : node.list) {
-    size += WireSize(child, depth + 1);
+}
+
+// What a base.mojom.Value adds outside the 16-byte union its parent's
+// array holds. `level` is the struct nesting of the container it sits in.
+size_t OutOfLineBytes(const Node& node, int level);
+
+// A ListValue struct (header and array pointer) and its array of unions.
+size_t ListBytes(const Node& list, int level) {
+  CheckLevel(level);
+  size_t bytes = 16 + MojoArray(list.list.size(), 16);
+  for (const Node& child : list.list) {
+    bytes += OutOfLineBytes(child, level);
   }
-  for (const auto& [key, child] : node.dict) {
-    size += 8 + key.size() + WireSize(*child, depth + 1);
+  return bytes;
+}
+
+// A DictionaryValue struct, its map struct (header and two array
+// pointers), the array of key pointers with each key's string, and the
+// array of value unions.
+size_t DictionaryBytes(const Node& dictionary, int level) {
+  CheckLevel(level);
+  const size_t count = dictionary.dict.size();
+  size_t bytes = 16 + 24 + MojoArray(count, 8) + MojoArray(count, 16);
+  for (const auto& [key, child] : dictionary.dict) {
+    bytes += MojoArray(key.size(), 1) + OutOfLineBytes(*child, level);
   }
-  return size;
+  return bytes;
+}
+
+size_t OutOfLineBytes(const Node& node, int level) {
+  switch (node.type) {
+    case VTYPE_STRING:
+      return MojoArray(node.stringValue.size(), 1);
+    case VTYPE_BINARY:
+      return MojoArray(node.binary.size(), 1);
+    case VTYPE_LIST:
+      return ListBytes(node, level + 1);
+    case VTYPE_DICTIONARY:
+      return DictionaryBytes(node, level + 1);
+    default:
+      return 0;
+  }
+}
+
+// The encoded message: header, parameters, the name as UTF-8 and the
+// argument list with everything in it.
+size_t EncodedBytes(const std::string& utf8Name, const Node& arguments) {
+  return kMessageHeaderBytes + kParameterStructBytes +
+         MojoArray(utf8Name.size(), 1) + ListBytes(arguments, 1);
 }
 
 // A message with an owned argument list.
 class ProcessMessageImpl : public CefProcessMessage {
  public:
-  ProcessMessageImpl(std::string messageName,
+  ProcessMessageImpl(CefString messageName,
                      std::shared_ptr<ContainerState> argumentList)
       : name(std::move(messageName)), arguments(std::move(argumentList)) {}
   ProcessMessageImpl(const ProcessMessageImpl&) = delete;
   ProcessMessageImpl& operator=(const ProcessMessageImpl&) = delete;
 
-  const std::string name;
+  // CEF quirk: the name stays UTF-16 until sent; lone surrogates become
+  // U+FFFD only in the UTF-8 the channel carries.
+  const CefString name;
   const std::shared_ptr<ContainerState> arguments;
 
   // CefProcessMessage methods:
@@ -69,7 +124,7 @@ class ProcessMessageImpl : public CefProcessMessage {
     return new ProcessMessageImpl(
         name, NewOwner(ContainerKind::kList, arguments->node->Clone(), false));
   }
-  CefString GetName() override { return CefString(name); }
+  CefString GetName() override { return name; }
   // CEF quirk: always the same list (in a new proxy), live and owned; after
   // sending still non-null but invalid.
   CefRefPtr<CefListValue> GetArgumentList() override {
@@ -84,6 +139,14 @@ class ProcessMessageImpl : public CefProcessMessage {
 
 }  // namespace
 
+size_t EncodedMessageBytes(CefRefPtr<CefProcessMessage> message) {
+  auto* impl = dynamic_cast<ProcessMessageImpl*>(message.get());
+  if (!impl || !impl->arguments->Valid()) {
+    Fatal("cefsim::EncodedMessageBytes needs a valid message made by CEF");
+  }
+  return EncodedBytes(impl->name.ToString(), *impl->arguments->node);
+}
+
 std::optional<WireMessage> TakeForSending(
     CefRefPtr<CefProcessMessage> message) {
   if (!message) {
@@ -97,16 +160,20 @@ std::optional<WireMessage> TakeForSending(
   if (!impl->arguments->Valid()) {
     return std::nullopt;
   }
-  size_t size = WireSize(*impl->arguments->node, 1);
+  WireMessage wire;
+  wire.name = impl->name.ToString();
+  // Checked before the list is taken: the crash (or the lost renderer)
+  // follows the send either way.
+  const size_t size = EncodedBytes(wire.name, *impl->arguments->node);
   if (size > kMaxTransitBytes) {
-    Fatal("a process message of about " + std::to_string(size >> 20) +
-          " MiB was sent: beyond Mojo's 128 MiB message size limit; use "
+    Fatal("a process message of " + std::to_string(size) +
+          " bytes in Mojo's encoding was sent: beyond content's limit of " +
+          std::to_string(kMaxTransitBytes) +
+          " bytes, so the channel refuses it and the renderer is lost; use "
           "CefSharedProcessMessageBuilder");
   }
   // CEF quirk: the list is moved out, not copied; the message and every
   // reference into it are invalid from here on, even when read-only.
-  WireMessage wire;
-  wire.name = impl->name;
   wire.payload =
       std::make_shared<const WirePayload>(TakeOwnerData(*impl->arguments));
   return wire;
@@ -119,7 +186,7 @@ CefRefPtr<CefProcessMessage> Receive(const WireMessage& wire) {
     Fatal("cefsim::Receive called with an empty WireMessage");
   }
   return new ProcessMessageImpl(
-      wire.name,
+      CefString(wire.name),
       NewOwner(ContainerKind::kList, wire.payload->Arguments().Clone(), true));
 }
 
@@ -131,6 +198,6 @@ CefRefPtr<CefProcessMessage> CefProcessMessage::Create(const CefString& name) {
     return nullptr;
   }
   return new cefsim::ProcessMessageImpl(
-      name.ToString(), cefsim::NewOwner(cefsim::ContainerKind::kList,
-                                        cefsim::Node(VTYPE_LIST), false));
+      name, cefsim::NewOwner(cefsim::ContainerKind::kList,
+                             cefsim::Node(VTYPE_LIST), false));
 }

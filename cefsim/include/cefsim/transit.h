@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,14 @@ struct WireMessage {
   std::string name;
   std::shared_ptr<const WirePayload> payload;
 };
+
+// content's cap on one message in Mojo's encoding.
+inline constexpr size_t kMaxMessageBytesOnChannel = size_t{128} << 20;
+
+// The size of `message` as Mojo encodes it for the channel: header, name and
+// the argument list as base.mojom.ListValue. Aborts on an invalid message
+// and on nesting the channel refuses.
+size_t EncodedMessageBytes(CefRefPtr<CefProcessMessage> message);
 
 // What SendProcessMessage does to the sender's message: takes its argument
 // list (the message and every reference into it become invalid). Returns
