@@ -339,7 +339,7 @@ void Runner::SizeBudget() {
       seen = "[LIST [" + first + ", " + second + "]]";
     }
     Check("page to game: a value past the size budget", seen,
-          "[LIST [STRING of " + std::to_string(95 * kMiB) +
+          "[LIST [STRING of " + std::to_string(100 * kMiB) +
               " characters, NULL]]");
   });
   link.Answer("thrown", [this](const PageCall& call,
@@ -350,9 +350,10 @@ void Runner::SizeBudget() {
   });
   host.OpenPage(
       "size-budget",
-      "squirrel.call(\"value.big\", [\"x\".repeat(95 * 1048576),"
-      " \"y\".repeat(2 * 1048576)]);\n"
-      "try { squirrel.call(\"f\".repeat(96 * 1048576 + 1));"
+      // 140 MiB of strings, where the budget is 128 MiB less 5 KiB.
+      "squirrel.call(\"value.big\", [\"x\".repeat(100 * 1048576),"
+      " \"y\".repeat(40 * 1048576)]);\n"
+      "try { squirrel.call(\"f\".repeat(128 * 1048576));"
       " squirrel.call(\"thrown\", \"big name\", \"nothing thrown\"); }\n"
       "catch (e) { squirrel.call(\"thrown\", \"big name\", e.message); }\n");
 }

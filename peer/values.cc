@@ -34,10 +34,10 @@ CefRefPtr<CefValue> Keyed(const CefRefPtr<CefListValue>& keys,
                           const CefRefPtr<CefListValue>& values,
                           bool isObject) {
   CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
-  dictionary->SetList(KeyedCollection::kKeys, keys);
-  dictionary->SetList(KeyedCollection::kValues, values);
+  dictionary->SetList(::KeyedCollection::kKeys, keys);
+  dictionary->SetList(::KeyedCollection::kValues, values);
   if (isObject) {
-    dictionary->SetBool(KeyedCollection::kIsObject, true);
+    dictionary->SetBool(::KeyedCollection::kIsObject, true);
   }
   return WrapDictionary(dictionary);
 }
@@ -158,19 +158,19 @@ std::optional<KeyedCollection> ReadKeyed(
   }
   KeyedCollection collection;
   collection.isObject =
-      dictionary->GetType(KeyedCollection::kIsObject) == VTYPE_BOOL &&
-      dictionary->GetBool(KeyedCollection::kIsObject);
+      dictionary->GetType(::KeyedCollection::kIsObject) == VTYPE_BOOL &&
+      dictionary->GetBool(::KeyedCollection::kIsObject);
   // Typed getters return null for a missing key or another type.
   const bool haveLists =
-      dictionary->GetType(KeyedCollection::kKeys) == VTYPE_LIST &&
-      dictionary->GetType(KeyedCollection::kValues) == VTYPE_LIST;
+      dictionary->GetType(::KeyedCollection::kKeys) == VTYPE_LIST &&
+      dictionary->GetType(::KeyedCollection::kValues) == VTYPE_LIST;
   if (!haveLists) {
     collection.malformed = true;
     return collection;
   }
-  CefRefPtr<CefListValue> keys = dictionary->GetList(KeyedCollection::kKeys);
+  CefRefPtr<CefListValue> keys = dictionary->GetList(::KeyedCollection::kKeys);
   CefRefPtr<CefListValue> values =
-      dictionary->GetList(KeyedCollection::kValues);
+      dictionary->GetList(::KeyedCollection::kValues);
   if (!keys || !values) {
     collection.malformed = true;
     return collection;

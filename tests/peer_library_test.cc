@@ -353,14 +353,13 @@ TEST_F(PeerLibraryTest, AReplyFromBeforeASwapNeverReachesTheNewDocument) {
   EXPECT_EQ(PageJson("settled", fresh), "[\"new ok 2\"]");
 }
 
-// Fault in the program (bridge/, launcher/), left to its owner: the renderer
-// keeps the pending calls of a document that navigated away for ever (no
-// reply comes for them once the host's peer knows the frame is gone), and
-// once the call ids come round, a new call under such an id is registered
-// nowhere (try_emplace keeps the stale entry), so its promise never settles.
-// Setting nextCallId stands for the 2^31 calls in between.
+// A document that navigated away leaves calls no reply will come for (the
+// peer knows the frame is gone). They must not outlive it: once the call ids
+// come round, a new call under such an id would be registered nowhere and
+// its promise never settle. Setting nextCallId stands for the 2^31 calls in
+// between.
 TEST_F(PeerLibraryTest,
-       DISABLED_ANewDocumentsCallSettlesWhenAnOldDocumentsIdComesRound) {
+       ANewDocumentsCallSettlesWhenAnOldDocumentsIdComesRound) {
   std::vector<Reply> held;
   peer.Handle("wait", [&](const PageCall&, Reply reply) {
     held.push_back(std::move(reply));

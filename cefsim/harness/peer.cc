@@ -157,13 +157,16 @@ bool BrowserPeer::Reply(const std::string& frameId,
     return SendRaw(frameId, message);
   }
   cef_launcher_peer::Reply& answer = call->second;
+  harness.browserSide().ForgetLastDelivery();
   const cef_launcher_peer::SendStatus status =
       reply.isError ? answer.Error(reply.error) : answer.Result(reply.value);
   if (!answer.pending()) {
     held.erase(call);
   }
   Pump();
-  return status == cef_launcher_peer::SendStatus::kSent;
+  // As for a raw send: what the renderer's hook made of the answer.
+  return status == cef_launcher_peer::SendStatus::kSent &&
+         harness.browserSide().LastDeliveryHandled();
 }
 
 std::optional<PeerReply> BrowserPeer::CallPage(

@@ -512,8 +512,8 @@ int BrowserSide::Pump() {
     }
     if (entry.toRenderer) {
       ++handled;
-      if (!process.DeliverMessage(entry.frameId, entry.wire) &&
-          !process.Frame(entry.frameId)) {
+      lastDeliveryHandled = process.DeliverMessage(entry.frameId, entry.wire);
+      if (!lastDeliveryHandled && !process.Frame(entry.frameId)) {
         AddLog("dropped a message to frame " + entry.frameId +
                ", which the renderer no longer has");
       }

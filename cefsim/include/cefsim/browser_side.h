@@ -72,6 +72,12 @@ class BrowserSide {
   // Runs the tasks due at the current time; returns how many ran.
   int RunDueTasks();
 
+  // Whether the renderer's hook handled the last message delivered to it
+  // (false when none was, or it was dropped). CEF never tells the browser;
+  // tests of the renderer read it.
+  bool LastDeliveryHandled() const { return lastDeliveryHandled; }
+  void ForgetLastDelivery() { lastDeliveryHandled = false; }
+
   // What the browser side dropped, as CEF logs it ("dropped ...").
   const std::vector<std::string>& Log() const { return log; }
 
@@ -105,6 +111,7 @@ class BrowserSide {
   std::vector<Task> tasks;
   uint64_t nextTaskOrder = 0;
   bool terminated = false;
+  bool lastDeliveryHandled = false;
   std::vector<std::string> log;
 };
 

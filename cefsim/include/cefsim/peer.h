@@ -64,8 +64,9 @@ class BrowserPeer {
   void AnswerWith(const std::string& function, PeerReply reply);
 
   // Answers the renderer's Call `id` from `frameId` by hand: through the
-  // library's reply when the peer holds the call (true when sent), else as
-  // a raw Result or Error message (the hook's result).
+  // library's reply when the peer holds the call, else as a raw Result or
+  // Error message. Returns the renderer hook's result (false when nothing
+  // was sent).
   bool Reply(const std::string& frameId, int32_t id, const PeerReply& reply);
 
   // Calls the page function or value at `path` in a frame through the
