@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "cefsim/conformance/sim_page_host.h"
 #include "conformance/check_report.h"
 #include "conformance/runner.h"
-#include "conformance/sim_page_host.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "launcher/cef_launcher_application.h"

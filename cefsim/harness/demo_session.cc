@@ -1066,12 +1066,12 @@ bool DemoSession::Native(const std::string& name,
       const Frame* parentFrame = FrameNamed(parent);
       Print("browser: frame " + frameName + " opens " + frame->url + " in " +
             parent);
-      FrameSpec spec;
-      spec.name = frameName;
-      spec.url = frame->url;
+      FrameSpec frameSpec;
+      frameSpec.name = frameName;
+      frameSpec.url = frame->url;
       frame->id = parentFrame->id.empty()
                       ? std::string()
-                      : process->AddFrame(parentFrame->id, spec);
+                      : process->AddFrame(parentFrame->id, frameSpec);
       if (frame->id.empty()) {
         Print("browser: frame " + frameName + " could not open: " + parent +
               " is gone");
@@ -1081,7 +1081,7 @@ bool DemoSession::Native(const std::string& name,
       const std::string id = frame->id;
       FrameChanged();
       if (script) {
-        RunPageScript(*script, spec.url, id);
+        RunPageScript(*script, frameSpec.url, id);
       }
       return CefV8Value::CreateBool(true);
     });

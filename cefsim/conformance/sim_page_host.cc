@@ -1,4 +1,4 @@
-#include "conformance/sim_page_host.h"
+#include "cefsim/conformance/sim_page_host.h"
 
 #include <utility>
 
@@ -100,10 +100,10 @@ void SimPageHost::OpenPage(const std::string& pageName,
                            const std::string& script) {
   PostDelayed(
       [this, pageName, script] {
-        cefsim::FrameSpec spec;
-        spec.url = PageUrl(pageName);
+        cefsim::FrameSpec frameSpec;
+        frameSpec.url = PageUrl(pageName);
         const std::string frameId =
-            harness.OpenBrowser({spec}).frameIds.front();
+            harness.OpenBrowser({frameSpec}).frameIds.front();
         RunPageScript(frameId, pageName, script);
       },
       0);
@@ -115,9 +115,9 @@ void SimPageHost::AddFrame(CefRefPtr<CefFrame> parent,
   const std::string parentId = parent->GetIdentifier().ToString();
   PostDelayed(
       [this, parentId, pageName, script] {
-        cefsim::FrameSpec spec;
-        spec.url = PageUrl(pageName);
-        const std::string frameId = harness.AddFrame(parentId, spec);
+        cefsim::FrameSpec frameSpec;
+        frameSpec.url = PageUrl(pageName);
+        const std::string frameId = harness.AddFrame(parentId, frameSpec);
         RunPageScript(frameId, pageName, script);
       },
       0);

@@ -8,9 +8,9 @@
 #include <iostream>
 #include <string>
 
+#include "cefsim/conformance/sim_page_host.h"
 #include "conformance/check_report.h"
 #include "conformance/runner.h"
-#include "conformance/sim_page_host.h"
 #include "launcher/cef_launcher_application.h"
 
 int main(int argc, char* argv[]) {
