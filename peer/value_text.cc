@@ -7,8 +7,6 @@
 namespace cef_launcher_peer {
 namespace {
 
-constexpr size_t kMaxBinaryBytesShown = 64;
-
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
@@ -41,6 +39,24 @@ std::string Quoted(const std::string& text) {
   return out + "\"";
 }
 
+// A cut inside a UTF-8 sequence would print half a character.
+size_t Utf8Boundary(const std::string& text, size_t limit) {
+  while (limit > 0 &&
+         (static_cast<unsigned char>(text[limit]) & 0xC0) == 0x80) {
+    --limit;
+  }
+  return limit;
+}
+
+std::string StringText(const std::string& text, const TextLimits& limits) {
+  if (limits.stringBytes == 0 || text.size() <= limits.stringBytes) {
+    return "STRING " + Quoted(text);
+  }
+  return "STRING " +
+         Quoted(text.substr(0, Utf8Boundary(text, limits.stringBytes))) +
+         "... (" + std::to_string(text.size()) + " bytes)";
+}
+
 // Shortest text that reads back as the same double.
 std::string DoubleText(double value) {
   char buffer[32];
@@ -48,10 +64,13 @@ std::string DoubleText(double value) {
   return std::string(buffer, result.ptr);
 }
 
-std::string BinaryText(const void* data, size_t size) {
+std::string BinaryText(const void* data,
+                       size_t size,
+                       const TextLimits& limits) {
   std::string out = "BINARY " + std::to_string(size) + " bytes";
   const auto* bytes = static_cast<const unsigned char*>(data);
-  size_t shown = std::min(size, kMaxBinaryBytesShown);
+  const size_t shown =
+      limits.binaryBytes == 0 ? size : std::min(size, limits.binaryBytes);
   for (size_t i = 0; i < shown; ++i) {
     char hex[4];
     std::snprintf(hex, sizeof(hex), " %02x", bytes[i]);
@@ -65,7 +84,9 @@ std::string BinaryText(const void* data, size_t size) {
 
 // One entry of a container, with its type tag.
 template <typename Container, typename Key>
-std::string EntryText(Container& container, const Key& key) {
+std::string EntryText(Container& container,
+                      const Key& key,
+                      const TextLimits& limits) {
   switch (container.GetType(key)) {
     case VTYPE_INVALID:
       return "INVALID";
@@ -78,20 +99,20 @@ std::string EntryText(Container& container, const Key& key) {
     case VTYPE_DOUBLE:
       return "DOUBLE " + DoubleText(container.GetDouble(key));
     case VTYPE_STRING:
-      return "STRING " + Quoted(container.GetString(key).ToString());
+      return StringText(container.GetString(key).ToString(), limits);
     case VTYPE_BINARY:
-      return ValueText(container.GetBinary(key));
+      return ValueText(container.GetBinary(key), limits);
     case VTYPE_DICTIONARY:
-      return "DICTIONARY " + ValueText(container.GetDictionary(key));
+      return "DICTIONARY " + ValueText(container.GetDictionary(key), limits);
     case VTYPE_LIST:
-      return "LIST " + ValueText(container.GetList(key));
+      return "LIST " + ValueText(container.GetList(key), limits);
   }
   return "INVALID";
 }
 
 }  // namespace
 
-std::string ValueText(CefRefPtr<CefListValue> list) {
+std::string ValueText(CefRefPtr<CefListValue> list, const TextLimits& limits) {
   if (!list) {
     return "nullptr";
   }
@@ -100,12 +121,13 @@ std::string ValueText(CefRefPtr<CefListValue> list) {
   }
   std::string out = "[";
   for (size_t i = 0; i < list->GetSize(); ++i) {
-    out += (i ? ", " : "") + EntryText(*list, i);
+    out += (i ? ", " : "") + EntryText(*list, i, limits);
   }
   return out + "]";
 }
 
-std::string ValueText(CefRefPtr<CefDictionaryValue> dictionary) {
+std::string ValueText(CefRefPtr<CefDictionaryValue> dictionary,
+                      const TextLimits& limits) {
   if (!dictionary) {
     return "nullptr";
   }
@@ -117,22 +139,23 @@ std::string ValueText(CefRefPtr<CefDictionaryValue> dictionary) {
   std::string out = "{";
   for (size_t i = 0; i < keys.size(); ++i) {
     out += (i ? ", " : "") + Quoted(keys[i].ToString()) + ": " +
-           EntryText(*dictionary, keys[i]);
+           EntryText(*dictionary, keys[i], limits);
   }
   return out + "}";
 }
 
-std::string ValueText(CefRefPtr<CefBinaryValue> binary) {
+std::string ValueText(CefRefPtr<CefBinaryValue> binary,
+                      const TextLimits& limits) {
   if (!binary) {
     return "nullptr";
   }
   if (!binary->IsValid()) {
     return "BINARY <invalid>";
   }
-  return BinaryText(binary->GetRawData(), binary->GetSize());
+  return BinaryText(binary->GetRawData(), binary->GetSize(), limits);
 }
 
-std::string ValueText(CefRefPtr<CefValue> value) {
+std::string ValueText(CefRefPtr<CefValue> value, const TextLimits& limits) {
   if (!value) {
     return "nullptr";
   }
@@ -148,23 +171,24 @@ std::string ValueText(CefRefPtr<CefValue> value) {
     case VTYPE_DOUBLE:
       return "DOUBLE " + DoubleText(value->GetDouble());
     case VTYPE_STRING:
-      return "STRING " + Quoted(value->GetString().ToString());
+      return StringText(value->GetString().ToString(), limits);
     case VTYPE_BINARY:
-      return ValueText(value->GetBinary());
+      return ValueText(value->GetBinary(), limits);
     case VTYPE_DICTIONARY:
-      return "DICTIONARY " + ValueText(value->GetDictionary());
+      return "DICTIONARY " + ValueText(value->GetDictionary(), limits);
     case VTYPE_LIST:
-      return "LIST " + ValueText(value->GetList());
+      return "LIST " + ValueText(value->GetList(), limits);
   }
   return "INVALID";
 }
 
-std::string MessageText(CefRefPtr<CefProcessMessage> message) {
+std::string MessageText(CefRefPtr<CefProcessMessage> message,
+                        const TextLimits& limits) {
   if (!message) {
     return "nullptr";
   }
   return message->GetName().ToString() + " " +
-         ValueText(message->GetArgumentList());
+         ValueText(message->GetArgumentList(), limits);
 }
 
 }  // namespace cef_launcher_peer

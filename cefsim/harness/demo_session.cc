@@ -318,7 +318,7 @@ class DemoSession {
       : application(std::move(app)),
         options(demoOptions),
         out(output),
-        limits(demoOptions.fullTrace ? kFullTrace : TraceLimits{}) {}
+        limits(demoOptions.fullTrace ? kFullTrace : kShortTrace) {}
   DemoSession(const DemoSession&) = delete;
   DemoSession& operator=(const DemoSession&) = delete;
 
@@ -424,7 +424,7 @@ class DemoSession {
   CefRefPtr<CefApp> application;
   DemoOptions options;
   std::ostream& out;
-  const TraceLimits limits;
+  const cef_launcher_peer::TextLimits limits;
 
   std::unique_ptr<RendererProcess> process;
   CefRefPtr<TapHandler> tap;
@@ -800,7 +800,7 @@ bool DemoSession::Deliver(const std::string& frameName,
       frame && !frame->id.empty() ? hostSide->Frame(frame->id) : nullptr;
   if (!hostFrame) {
     Print("browser: frame " + frameName +
-          " is gone; not sent: " + TraceText(message, limits));
+          " is gone; not sent: " + MessageText(message, limits));
     return false;
   }
   const EncodedSize size = MeasureMessage(message);
@@ -808,7 +808,7 @@ bool DemoSession::Deliver(const std::string& frameName,
     // Chromium refuses it (older mojo crashes the sender): not sent.
     Print("browser: not sent: " + std::to_string(size.bytes) +
           " bytes encoded, nesting " + std::to_string(size.nesting) +
-          ", past what the channel carries: " + TraceText(message, limits));
+          ", past what the channel carries: " + MessageText(message, limits));
     return false;
   }
   const int before = deliveries;
@@ -837,7 +837,7 @@ void DemoSession::Delivered(CefRefPtr<CefFrame> frame,
       frame ? frame->GetIdentifier().ToString() : std::string();
   if (!handled) {
     Print("browser → " + PageLabel(frameId) + "  " +
-          TraceText(message, limits));
+          MessageText(message, limits));
     return;
   }
   ++deliveries;
@@ -851,7 +851,7 @@ void DemoSession::Delivered(CefRefPtr<CefFrame> frame,
 // script answers it through that reply, now or later.
 void DemoSession::OnPageCall(const cef_launcher_peer::PageCall& call,
                              cef_launcher_peer::Reply reply) {
-  const std::string text = TraceText(
+  const std::string text = ValueText(
       call.message ? call.message->GetArgumentList() : nullptr, limits);
   const Frame* from = FrameWithId(call.frameId);
   const std::string frameName = from ? from->name : call.frameId;
@@ -908,7 +908,7 @@ void DemoSession::CallSettled(int token,
   using Outcome = cef_launcher_peer::PageReply::Outcome;
   awaitedCalls.erase(token);
   const std::string text =
-      reply.message ? TraceText(reply.message->GetArgumentList(), limits)
+      reply.message ? ValueText(reply.message->GetArgumentList(), limits)
                     : std::string();
   CefRefPtr<CefValue> value = reply.value;
   Dispatch([&](CefRefPtr<CefV8Value> event) {
@@ -1171,7 +1171,7 @@ bool DemoSession::Native(const std::string& name,
     }
   } else if (name == "valueText") {
     retval =
-        CefV8Value::CreateString(TraceText(PeerValue(argument(0)), kFullTrace));
+        CefV8Value::CreateString(ValueText(PeerValue(argument(0)), kFullTrace));
   } else if (name == "pageConsole") {
     FlushPageConsole();
     const Frame* frame = FrameNamed(text(0));
@@ -1224,7 +1224,7 @@ void DemoSession::HandleIncoming(const Incoming& incoming) {
     const int32_t id = result ? result->id : error->id;
     awaitedReplies.erase(id);
     const std::string text =
-        TraceText(incoming.message->GetArgumentList(), limits);
+        ValueText(incoming.message->GetArgumentList(), limits);
     Dispatch([&](CefRefPtr<CefV8Value> event) {
       auto set = [&event](const char* key, CefRefPtr<CefV8Value> value) {
         event->SetValue(key, value, V8_PROPERTY_ATTRIBUTE_NONE);
@@ -1485,7 +1485,7 @@ int DemoSession::Run() {
   process->SetOutbox([this](const std::string& frame, const WireMessage& wire) {
     // What the browser process receives: a read-only copy.
     CefRefPtr<CefProcessMessage> message = Receive(wire);
-    Print(PageLabel(frame) + " → browser  " + TraceText(message, limits));
+    Print(PageLabel(frame) + " → browser  " + MessageText(message, limits));
     inbox.push_back(Incoming{frame, message});
   });
   watch = std::make_unique<ScriptProblemWatch>(kDemoPeerApiUrl);
