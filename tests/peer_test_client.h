@@ -8,28 +8,25 @@
 #include <vector>
 
 #include "cefsim/browser_side.h"
+#include "cefsim/peer_client.h"
 #include "cefsim/renderer_harness.h"
 #include "gtest/gtest.h"
 #include "include/cef_client.h"
 #include "launcher/cef_launcher_application.h"
 #include "peer/peer.h"
 
-class PeerTestClient : public CefClient,
-                       public CefFrameHandler,
-                       public CefRequestHandler {
+// Records what reaches the host's client before the library sees it.
+class PeerTestClient : public cefsim::PeerClient {
  public:
   explicit PeerTestClient(cef_launcher_peer::Peer& bridgePeer)
-      : peer(bridgePeer) {}
-
-  CefRefPtr<CefFrameHandler> GetFrameHandler() override { return this; }
-  CefRefPtr<CefRequestHandler> GetRequestHandler() override { return this; }
+      : PeerClient(&bridgePeer) {}
 
   bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
                                 CefRefPtr<CefFrame> frame,
                                 CefProcessId sourceProcess,
                                 CefRefPtr<CefProcessMessage> message) override {
-    const bool bridge =
-        peer.OnProcessMessageReceived(browser, frame, sourceProcess, message);
+    const bool bridge = PeerClient::OnProcessMessageReceived(
+        browser, frame, sourceProcess, message);
     if (!bridge) {
       events.push_back("not bridge " + message->GetName().ToString());
     }
@@ -39,26 +36,23 @@ class PeerTestClient : public CefClient,
                        CefRefPtr<CefFrame> frame,
                        bool reattached) override {
     events.push_back("attached " + frame->GetIdentifier().ToString());
-    peer.OnFrameAttached(browser, frame, reattached);
+    PeerClient::OnFrameAttached(browser, frame, reattached);
   }
   void OnFrameDetached(CefRefPtr<CefBrowser> browser,
                        CefRefPtr<CefFrame> frame) override {
     events.push_back("detached " + frame->GetIdentifier().ToString());
-    peer.OnFrameDetached(browser, frame);
+    PeerClient::OnFrameDetached(browser, frame);
   }
   void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser,
                                  TerminationStatus status,
-                                 int /*errorCode*/,
-                                 const CefString& /*errorString*/) override {
+                                 int errorCode,
+                                 const CefString& errorString) override {
     events.push_back("terminated " + std::to_string(status));
-    peer.OnRenderProcessTerminated(browser);
+    PeerClient::OnRenderProcessTerminated(browser, status, errorCode,
+                                          errorString);
   }
 
   std::vector<std::string> events;
-
- private:
-  cef_launcher_peer::Peer& peer;
-  IMPLEMENT_REFCOUNTING(PeerTestClient);
 };
 
 // One browser with a live page in its main frame; the peer answers for the

@@ -45,6 +45,40 @@ TEST(PeerValuesTest, BuildersMakeTheWireForm) {
   EXPECT_EQ(ValueText(outer), "LIST [LIST [INT 1], LIST [INT 1]]");
 }
 
+// Limits cut long strings between characters and long binaries, inside
+// containers too; 0 shows everything.
+TEST(PeerValuesTest, TextLimitsCutLongPayloads) {
+  const std::vector<uint8_t> bytes(70, 0xab);
+  std::string hex;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    hex += " ab";
+  }
+  struct Case {
+    TextLimits limits;
+    CefRefPtr<CefValue> value;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {{},
+       String(std::string(300, 'x')),
+       "STRING \"" + std::string(300, 'x') + "\""},
+      {{}, Binary(bytes), "BINARY 70 bytes" + hex.substr(0, 64 * 3) + " ..."},
+      {{4, 2}, String("abcd"), "STRING \"abcd\""},
+      // "é" is two bytes; a cut after its first moves before it.
+      {{4, 2},
+       List({String("abc\xC3\xA9z")}),
+       "LIST [STRING \"abc\"... (6 bytes)]"},
+      {{4, 2},
+       Object({{"k", Binary(bytes)}}),
+       "DICTIONARY {\"isObject\": BOOL true, \"keys\": LIST [STRING \"k\"], "
+       "\"values\": LIST [BINARY 70 bytes ab ab ...]}"},
+      {{0, 0}, Binary(bytes), "BINARY 70 bytes" + hex},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ValueText(c.value, c.limits), c.text);
+  }
+}
+
 TEST(PeerValuesTest, ReadKeyedToleratesMalformedCollections) {
   auto dictionary =
       [](std::vector<std::pair<std::string, CefRefPtr<CefValue>>> fields) {

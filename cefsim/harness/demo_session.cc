@@ -22,6 +22,7 @@
 #include "bridge/bridge_message.h"
 #include "cefsim/browser_side.h"
 #include "cefsim/demo_script_watch.h"
+#include "cefsim/peer_client.h"
 #include "cefsim/renderer_process.h"
 #include "cefsim/transit.h"
 #include "cefsim/value_text.h"
@@ -246,42 +247,6 @@ class TapApp : public CefApp {
   IMPLEMENT_REFCOUNTING(TapApp);
 };
 
-// The host module's CefClient as a host wires the peer library into it:
-// frame notifications go to the library. Messages from the renderer are
-// handed over by the session, one step at a time.
-class DemoClient : public CefClient, public CefFrameHandler {
- public:
-  explicit DemoClient(cef_launcher_peer::Peer* peerLibrary)
-      : library(peerLibrary) {}
-  DemoClient(const DemoClient&) = delete;
-  DemoClient& operator=(const DemoClient&) = delete;
-
-  void Detach() { library = nullptr; }
-
-  // CefClient methods:
-  CefRefPtr<CefFrameHandler> GetFrameHandler() override { return this; }
-
-  // CefFrameHandler methods:
-  void OnFrameAttached(CefRefPtr<CefBrowser> browser,
-                       CefRefPtr<CefFrame> frame,
-                       bool reattached) override {
-    if (library) {
-      library->OnFrameAttached(browser, frame, reattached);
-    }
-  }
-  void OnFrameDetached(CefRefPtr<CefBrowser> browser,
-                       CefRefPtr<CefFrame> frame) override {
-    if (library) {
-      library->OnFrameDetached(browser, frame);
-    }
-  }
-
- private:
-  cef_launcher_peer::Peer* library;
-
-  IMPLEMENT_REFCOUNTING(DemoClient);
-};
-
 class DemoSession;
 
 // The native functions under the peer API script.
@@ -429,10 +394,11 @@ class DemoSession {
   std::unique_ptr<RendererProcess> process;
   CefRefPtr<TapHandler> tap;
   // The browser process: cefsim's browser side with the peer library wired
-  // into the host's client.
+  // into the host's client. Messages from the renderer bypass the client:
+  // the session hands them to the library itself, one step at a time.
   std::unique_ptr<BrowserSide> hostSide;
   std::unique_ptr<cef_launcher_peer::Peer> library;
-  CefRefPtr<DemoClient> client;
+  CefRefPtr<PeerClient> client;
   size_t browserLogShown = 0;
   int deliveries = 0;
   bool lastDeliveryHandled = false;
@@ -1480,7 +1446,7 @@ int DemoSession::Run() {
                       V8_PROPERTY_ATTRIBUTE_NONE);
     });
   });
-  client = new DemoClient(library.get());
+  client = new PeerClient(library.get());
   hostSide->SetClient(client);
   process->SetOutbox([this](const std::string& frame, const WireMessage& wire) {
     // What the browser process receives: a read-only copy.

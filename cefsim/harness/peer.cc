@@ -4,69 +4,11 @@
 
 #include "bridge/bridge_message.h"
 #include "cefsim/browser_side.h"
+#include "cefsim/peer_client.h"
 #include "cefsim/renderer_harness.h"
 #include "cefsim/value_text.h"
-#include "include/cef_frame_handler.h"
 
 namespace cefsim {
-namespace {
-
-// The host's CefClient with the library wired in, as docs/peer.md shows.
-class PeerClient : public CefClient,
-                   public CefFrameHandler,
-                   public CefRequestHandler {
- public:
-  explicit PeerClient(cef_launcher_peer::Peer* peerLibrary)
-      : library(peerLibrary) {}
-  PeerClient(const PeerClient&) = delete;
-  PeerClient& operator=(const PeerClient&) = delete;
-
-  void Detach() { library = nullptr; }
-
-  // CefClient methods:
-  CefRefPtr<CefFrameHandler> GetFrameHandler() override { return this; }
-  CefRefPtr<CefRequestHandler> GetRequestHandler() override { return this; }
-  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
-                                CefRefPtr<CefFrame> frame,
-                                CefProcessId sourceProcess,
-                                CefRefPtr<CefProcessMessage> message) override {
-    return library && library->OnProcessMessageReceived(browser, frame,
-                                                        sourceProcess, message);
-  }
-
-  // CefFrameHandler methods:
-  void OnFrameAttached(CefRefPtr<CefBrowser> browser,
-                       CefRefPtr<CefFrame> frame,
-                       bool reattached) override {
-    if (library) {
-      library->OnFrameAttached(browser, frame, reattached);
-    }
-  }
-  void OnFrameDetached(CefRefPtr<CefBrowser> browser,
-                       CefRefPtr<CefFrame> frame) override {
-    if (library) {
-      library->OnFrameDetached(browser, frame);
-    }
-  }
-
-  // CefRequestHandler methods:
-  void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser,
-                                 TerminationStatus /*status*/,
-                                 int /*errorCode*/,
-                                 const CefString& /*errorString*/) override {
-    if (library) {
-      library->OnRenderProcessTerminated(browser);
-    }
-  }
-
- private:
-  cef_launcher_peer::Peer* library;
-
-  IMPLEMENT_REFCOUNTING(PeerClient);
-};
-
-}  // namespace
-
 PeerReply PeerReply::Result(CefRefPtr<CefValue> value) {
   PeerReply reply;
   reply.value = std::move(value);
