@@ -11,23 +11,6 @@
 namespace conformance {
 namespace {
 
-// A std::function as a CEF task.
-class FunctionTask : public CefTask {
- public:
-  explicit FunctionTask(std::function<void()> function)
-      : task(std::move(function)) {}
-  FunctionTask(const FunctionTask&) = delete;
-  FunctionTask& operator=(const FunctionTask&) = delete;
-
-  // CefTask methods:
-  void Execute() override { task(); }
-
- private:
-  std::function<void()> task;
-
-  IMPLEMENT_REFCOUNTING(FunctionTask);
-};
-
 // The address without query or fragment, as the page server keys it.
 std::string ResourceKey(const std::string& url) {
   return url.substr(0, url.find_first_of("?#"));
@@ -92,18 +75,6 @@ void ConformanceClient::CloseAll(std::function<void()> closed) {
   }
 }
 
-bool ConformanceClient::OnProcessMessageReceived(
-    CefRefPtr<CefBrowser> browser,
-    CefRefPtr<CefFrame> frame,
-    CefProcessId /*source_process*/,
-    CefRefPtr<CefProcessMessage> message) {
-  if (events) {
-    events->OnProcessMessageReceived(browser, frame, message);
-  }
-  // CEF ignores the return value on the browser side.
-  return true;
-}
-
 void ConformanceClient::GetViewRect(CefRefPtr<CefBrowser> /*browser*/,
                                     CefRect& rect) {
   // An empty view crashes the browser process (CHECK in CEF).
@@ -124,31 +95,6 @@ void ConformanceClient::OnBeforeClose(CefRefPtr<CefBrowser> browser) {
   if (closing && browsers.empty() && onAllClosed) {
     std::function<void()> done = std::move(onAllClosed);
     done();
-  }
-}
-
-void ConformanceClient::OnRenderProcessTerminated(
-    CefRefPtr<CefBrowser> browser,
-    TerminationStatus status,
-    int /*error_code*/,
-    const CefString& /*error_string*/) {
-  if (events) {
-    events->OnRenderProcessTerminated(browser, static_cast<int>(status));
-  }
-}
-
-void ConformanceClient::OnFrameAttached(CefRefPtr<CefBrowser> browser,
-                                        CefRefPtr<CefFrame> frame,
-                                        bool reattached) {
-  if (events) {
-    events->OnFrameAttached(browser, frame, reattached);
-  }
-}
-
-void ConformanceClient::OnFrameDetached(CefRefPtr<CefBrowser> browser,
-                                        CefRefPtr<CefFrame> frame) {
-  if (events) {
-    events->OnFrameDetached(browser, frame);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "conformance/browser_events.h"
+#include "conformance/events_client.h"
 #include "conformance/page_host.h"
 #include "include/cef_app.h"
 #include "include/cef_client.h"
@@ -46,17 +47,14 @@ class PageServer : public CefSchemeHandlerFactory {
 
 // The client of every conformance browser: windowless rendering into
 // nothing, and the events the runner follows.
-class ConformanceClient : public CefClient,
+class ConformanceClient : public EventsClient,
                           public CefRenderHandler,
-                          public CefLifeSpanHandler,
-                          public CefRequestHandler,
-                          public CefFrameHandler {
+                          public CefLifeSpanHandler {
  public:
   ConformanceClient() = default;
   ConformanceClient(const ConformanceClient&) = delete;
   ConformanceClient& operator=(const ConformanceClient&) = delete;
 
-  void SetEvents(BrowserEvents* browserEvents) { events = browserEvents; }
   // Closes every browser; `closed` runs after the last OnBeforeClose.
   void CloseAll(std::function<void()> closed);
   // Lets go of browsers that never closed; before CefShutdown, which must
@@ -66,12 +64,6 @@ class ConformanceClient : public CefClient,
   // CefClient methods:
   CefRefPtr<CefRenderHandler> GetRenderHandler() override { return this; }
   CefRefPtr<CefLifeSpanHandler> GetLifeSpanHandler() override { return this; }
-  CefRefPtr<CefRequestHandler> GetRequestHandler() override { return this; }
-  CefRefPtr<CefFrameHandler> GetFrameHandler() override { return this; }
-  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
-                                CefRefPtr<CefFrame> frame,
-                                CefProcessId source_process,
-                                CefRefPtr<CefProcessMessage> message) override;
 
   // CefRenderHandler methods:
   void GetViewRect(CefRefPtr<CefBrowser> browser, CefRect& rect) override;
@@ -86,21 +78,7 @@ class ConformanceClient : public CefClient,
   void OnAfterCreated(CefRefPtr<CefBrowser> browser) override;
   void OnBeforeClose(CefRefPtr<CefBrowser> browser) override;
 
-  // CefRequestHandler methods:
-  void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser,
-                                 TerminationStatus status,
-                                 int error_code,
-                                 const CefString& error_string) override;
-
-  // CefFrameHandler methods:
-  void OnFrameAttached(CefRefPtr<CefBrowser> browser,
-                       CefRefPtr<CefFrame> frame,
-                       bool reattached) override;
-  void OnFrameDetached(CefRefPtr<CefBrowser> browser,
-                       CefRefPtr<CefFrame> frame) override;
-
  private:
-  BrowserEvents* events = nullptr;
   std::vector<CefRefPtr<CefBrowser>> browsers;
   std::function<void()> onAllClosed;
   bool closing = false;

@@ -7,60 +7,6 @@
 #include "include/cef_task.h"
 
 namespace conformance {
-namespace {
-
-class FunctionTask : public CefTask {
- public:
-  explicit FunctionTask(std::function<void()> function)
-      : task(std::move(function)) {}
-  FunctionTask(const FunctionTask&) = delete;
-  FunctionTask& operator=(const FunctionTask&) = delete;
-
-  // CefTask methods:
-  void Execute() override { task(); }
-
- private:
-  std::function<void()> task;
-
-  IMPLEMENT_REFCOUNTING(FunctionTask);
-};
-
-}  // namespace
-
-bool SimClient::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
-                                         CefRefPtr<CefFrame> frame,
-                                         CefProcessId /*sourceProcess*/,
-                                         CefRefPtr<CefProcessMessage> message) {
-  if (events) {
-    events->OnProcessMessageReceived(browser, frame, message);
-  }
-  return true;
-}
-
-void SimClient::OnFrameAttached(CefRefPtr<CefBrowser> browser,
-                                CefRefPtr<CefFrame> frame,
-                                bool reattached) {
-  if (events) {
-    events->OnFrameAttached(browser, frame, reattached);
-  }
-}
-
-void SimClient::OnFrameDetached(CefRefPtr<CefBrowser> browser,
-                                CefRefPtr<CefFrame> frame) {
-  if (events) {
-    events->OnFrameDetached(browser, frame);
-  }
-}
-
-void SimClient::OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser,
-                                          TerminationStatus status,
-                                          int /*errorCode*/,
-                                          const CefString& /*errorString*/) {
-  if (events) {
-    events->OnRenderProcessTerminated(browser, static_cast<int>(status));
-  }
-}
-
 SimPageHost::SimPageHost(CefRefPtr<CefApp> application)
     : harness(std::move(application)), client(new SimClient()) {
   harness.SetClient(client);

@@ -6,46 +6,18 @@
 
 #include "cefsim/renderer_harness.h"
 #include "conformance/browser_events.h"
+#include "conformance/events_client.h"
 #include "conformance/page_host.h"
 #include "include/cef_client.h"
 
 namespace conformance {
 
 // The client of every simulated browser: forwards what the runner follows.
-class SimClient : public CefClient,
-                  public CefFrameHandler,
-                  public CefRequestHandler {
+class SimClient : public EventsClient {
  public:
   SimClient() = default;
-  SimClient(const SimClient&) = delete;
-  SimClient& operator=(const SimClient&) = delete;
-
-  void SetEvents(BrowserEvents* browserEvents) { events = browserEvents; }
-
-  // CefClient methods:
-  CefRefPtr<CefFrameHandler> GetFrameHandler() override { return this; }
-  CefRefPtr<CefRequestHandler> GetRequestHandler() override { return this; }
-  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
-                                CefRefPtr<CefFrame> frame,
-                                CefProcessId sourceProcess,
-                                CefRefPtr<CefProcessMessage> message) override;
-
-  // CefFrameHandler methods:
-  void OnFrameAttached(CefRefPtr<CefBrowser> browser,
-                       CefRefPtr<CefFrame> frame,
-                       bool reattached) override;
-  void OnFrameDetached(CefRefPtr<CefBrowser> browser,
-                       CefRefPtr<CefFrame> frame) override;
-
-  // CefRequestHandler methods:
-  void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser,
-                                 TerminationStatus status,
-                                 int errorCode,
-                                 const CefString& errorString) override;
 
  private:
-  BrowserEvents* events = nullptr;
-
   IMPLEMENT_REFCOUNTING(SimClient);
 };
 
