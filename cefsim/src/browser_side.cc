@@ -227,6 +227,13 @@ CefRefPtr<CefBrowser> WrapHostBrowser(BrowserSideBrowser* browser) {
   return new HostBrowser(browser);
 }
 
+// The renderer's frames of a browser, in its order (parents first).
+std::vector<std::string> FrameIds(CefRefPtr<CefBrowser> rendererBrowser) {
+  std::vector<CefString> ids;
+  rendererBrowser->GetFrameIdentifiers(ids);
+  return std::vector<std::string>(ids.begin(), ids.end());
+}
+
 }  // namespace
 
 BrowserSide::BrowserSide(RendererProcess& rendererProcess)
@@ -327,10 +334,8 @@ void BrowserSide::SyncFrames() {
       browser->frameHandler = client ? client->GetFrameHandler() : nullptr;
       browsers.push_back(browser);
     }
-    std::vector<CefString> ids;
-    rendererBrowser->GetFrameIdentifiers(ids);
-    for (const CefString& frameIdText : ids) {
-      const std::string frameId = frameIdText.ToString();
+    for (const std::string& frameId : FrameIds(rendererBrowser)) {
+      // Looked up each time: the handlers called below run host code.
       if (browser->FindFrame(frameId)) {
         continue;
       }
@@ -385,10 +390,8 @@ void BrowserSide::SyncSwaps() {
     if (!rendererBrowser) {
       continue;
     }
-    std::vector<CefString> ids;
-    rendererBrowser->GetFrameIdentifiers(ids);
-    for (const CefString& frameIdText : ids) {
-      const std::string frameId = frameIdText.ToString();
+    for (const std::string& frameId : FrameIds(rendererBrowser)) {
+      // Looked up each time: the handlers called below run host code.
       if (browser->FindFrame(frameId)) {
         continue;
       }
