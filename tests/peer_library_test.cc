@@ -431,12 +431,13 @@ TEST_F(PeerLibraryTest, ACrashedFrameStaysGoneUntilItDetaches) {
 
 // A renderer that never answers, as one whose frame has no script context.
 TEST(PeerTimeoutTest, CallPageTimesOutOnTheUiThreadClock) {
+  // Before the peer: its destruction fails the call still waiting.
+  Settled settled, answered, never;
   cef_launcher_peer::Peer peer;
   CefRefPtr<cefsim::HookRecorder> silent = new cefsim::HookRecorder();
   auto harness = std::make_unique<cefsim::RendererHarness>(silent);
   harness->SetClient(new PeerTestClient(peer));
   const std::string frameId = harness->OpenBrowser().frameIds[0];
-  Settled settled, answered, never;
   CallOptions options;
   options.timeoutMs = 500;
   ASSERT_EQ(peer.CallPage(harness->HostFrame(frameId), "x", nullptr,
