@@ -524,19 +524,24 @@ void Runner::GameCalls() {
   }
   WhenReady("calls", [this](CefRefPtr<CefFrame> frame) {
     auto next = std::make_shared<std::function<void(size_t)>>();
-    *next = [this, frame, next](size_t index) {
+    // Weak: the call in flight keeps the chain alive, and nothing once it
+    // ends.
+    std::weak_ptr<std::function<void(size_t)>> weakNext = next;
+    *next = [this, frame, weakNext](size_t index) {
       if (index >= PathCases().size()) {
         return;
       }
+      std::shared_ptr<std::function<void(size_t)>> chain = weakNext.lock();
       const PathCase& path = PathCases()[index];
       CallPage(frame, path.path, path.arguments ? path.arguments() : nullptr,
-               [this, index, next](const PageReply& reply) {
+               [this, index, chain](const PageReply& reply) {
                  const PathCase& answered = PathCases()[index];
-                 // The next call first: the last check may end the step.
-                 auto follow = *next;
+                 // Held here: the last check may end the step, and this
+                 // callback with it.
+                 std::shared_ptr<std::function<void(size_t)>> follow = chain;
                  Check("game to page: " + answered.name, reply.Text(),
                        answered.reply);
-                 follow(index + 1);
+                 (*follow)(index + 1);
                });
     };
     (*next)(0);
@@ -803,7 +808,10 @@ void Runner::Figures() {
           });
     };
     auto next = std::make_shared<std::function<void()>>();
-    *next = [this, frame, times, next, takeBig] {
+    // Weak: the call in flight keeps the chain alive, and nothing once it
+    // ends.
+    std::weak_ptr<std::function<void()>> weakNext = next;
+    *next = [this, frame, times, weakNext, takeBig] {
       if (static_cast<int>(times->size()) >= options.roundTrips) {
         std::vector<double> sorted = *times;
         std::sort(sorted.begin(), sorted.end());
@@ -816,10 +824,12 @@ void Runner::Figures() {
         return;
       }
       const auto start = std::chrono::steady_clock::now();
+      std::shared_ptr<std::function<void()>> chain = weakNext.lock();
       CallPage(frame, "api.ping", nullptr,
-               [times, start, next](const PageReply&) {
+               [times, start, chain](const PageReply&) {
                  times->push_back(MsSince(start));
-                 (*next)();
+                 std::shared_ptr<std::function<void()>> follow = chain;
+                 (*follow)();
                });
     };
     (*next)();
