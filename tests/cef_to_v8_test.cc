@@ -6,35 +6,19 @@
 #include "convert/keyed_collection.h"
 #include "convert/v8_to_cef.h"
 #include "page_fixture.h"
+#include "peer/values.h"
 
 namespace {
 
-CefRefPtr<CefValue> Int(int value) {
-  CefRefPtr<CefValue> v = CefValue::Create();
-  v->SetInt(value);
-  return v;
+// The peer library's builders, under the short names the tables use.
+using cef_launcher_peer::Bool;
+using cef_launcher_peer::Int;
+using cef_launcher_peer::Null;
+CefRefPtr<CefValue> Str(const std::string& text) {
+  return cef_launcher_peer::String(text);
 }
-
-CefRefPtr<CefValue> Str(const std::string& value) {
-  CefRefPtr<CefValue> v = CefValue::Create();
-  v->SetString(value);
-  return v;
-}
-
-CefRefPtr<CefValue> Dbl(double value) {
-  CefRefPtr<CefValue> v = CefValue::Create();
-  v->SetDouble(value);
-  return v;
-}
-
-CefRefPtr<CefValue> Bool(bool value) {
-  CefRefPtr<CefValue> v = CefValue::Create();
-  v->SetBool(value);
-  return v;
-}
-
-CefRefPtr<CefValue> Null() {
-  return CefValue::Create();
+CefRefPtr<CefValue> Dbl(double number) {
+  return cef_launcher_peer::Double(number);
 }
 
 CefRefPtr<CefListValue> ListValue(
