@@ -32,7 +32,7 @@ installed() {
 
 # Toolchain, test libraries, {fmt}, and libnode108's runtime dependencies.
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
-  libfmt-dev pkg-config locales
+  libfmt-dev pkg-config locales ccache
   libuv1 libicu72 libc-ares2 libnghttp2-14 libbrotli1 libssl3 zlib1g)
 missing=()
 for package in "${packages[@]}"; do
