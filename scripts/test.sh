@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds, and runs the whole test suite. Each step is
-# one line of STEPS ("name|command"); add a line to add a step.
+# one line of STEPS ("name|command"); add a line to add a step. Every step
+# prints its wall time and the CPU time of what it ran (user+sys), so a slow
+# step shows where it happens even on a loaded machine.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -17,13 +19,53 @@ STEPS=(
   "sanitizers and fuzz smoke|scripts/test-sanitizers.sh"
 )
 
+# "1m2s" for a number of seconds.
+duration() {
+  local seconds=$1
+  if [ "$seconds" -ge 60 ]; then
+    echo "$((seconds / 60))m$((seconds % 60))s"
+  else
+    echo "${seconds}s"
+  fi
+}
+
+# Sets cpu to the user+sys seconds of every finished child so far: bash's
+# `times`, which must run in this shell (in a pipe or $(...) it would ask a
+# fresh subshell).
+times_file=$(mktemp)
+trap 'rm -f "$times_file"' EXIT
+read_cpu() {
+  times >"$times_file"
+  cpu=$(awk 'NR == 2 {
+    total = 0
+    for (i = 1; i <= 2; i++) {
+      split($i, part, "m"); sub("s", "", part[2])
+      total += part[1] * 60 + part[2]
+    }
+    printf "%d\n", total
+  }' "$times_file")
+}
+
+started=$SECONDS
+read_cpu
+cpu_started=$cpu
 for step in "${STEPS[@]}"; do
   name="${step%%|*}"
   command="${step#*|}"
   echo "test: $name"
-  if ! eval "$command"; then
+  step_started=$SECONDS
+  read_cpu
+  step_cpu=$cpu
+  status=0
+  eval "$command" || status=$?
+  read_cpu
+  echo "test: step \"$name\" took $(duration $((SECONDS - step_started)))" \
+    "(cpu $(duration $((cpu - step_cpu))))"
+  if [ "$status" -ne 0 ]; then
     echo "test: FAILED: $name" >&2
     exit 1
   fi
 done
-echo "test: all steps passed"
+read_cpu
+echo "test: all steps passed in $(duration $((SECONDS - started)))" \
+  "(cpu $(duration $((cpu - cpu_started))))"
