@@ -19,33 +19,11 @@ if [ "${1:-}" = --x86_64 ]; then
   shift
 fi
 
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
-}
-apt_install() {
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
-    --no-install-recommends "$@" >/dev/null && return 0
-  echo "== refreshing the package lists and retrying"
-  "${sudo_cmd[@]}" apt-get update -qq >/dev/null || true
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq \
-    --no-install-recommends "$@" >/dev/null
-}
-
+source "$repo/scripts/packages.sh"
 install_toolchain() {
-  local arch=${triple%%-*}
-  local packages=("g++-mingw-w64-${arch//_/-}-posix" "binutils-mingw-w64-${arch//_/-}"
-    "mingw-w64-${arch//_/-}-dev" cmake ninja-build libfmt-dev python3)
-  local missing=()
-  for package in "${packages[@]}"; do
-    installed "$package" || missing+=("$package")
-  done
-  if [ "${#missing[@]}" -gt 0 ]; then
-    echo "== installing ${missing[*]}"
-    apt_install "${missing[@]}" ||
-      { echo "windows build: apt-get install ${missing[*]} failed" >&2; exit 1; }
-  fi
+  # shellcheck disable=SC2046  # the package list is words
+  install_missing "windows build" $(mingw_packages "${triple%%-*}") \
+    cmake ninja-build libfmt-dev python3 || exit 1
 }
 
 if [ "${1:-}" = --install-only ]; then
@@ -58,7 +36,8 @@ if [ ! -f "$cef_root/cmake/FindCEF.cmake" ]; then
   echo "windows build: skipped, no CEF distribution at $cef_root (a clone without ../shared has none)"
   exit 0
 fi
-cef_root=$(cd "$cef_root" && pwd)
+# The real path, so that the compiler cache sees the same one from any clone.
+cef_root=$(cd "$cef_root" && pwd -P)
 exe=$build/Release/cef-launcher.exe
 
 install_toolchain

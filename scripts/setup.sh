@@ -14,40 +14,29 @@ fail() {
   exit 1
 }
 
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null 2>&1 ||
-    fail "not root and no sudo: run this script as root"
-  sudo_cmd=(sudo)
-fi
+source "$root/scripts/packages.sh"
 
-apt_quiet() {
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get "$@" -qq \
-    -o=Dpkg::Use-Pty=0 >/dev/null
-}
-
-installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
-}
-
-# Toolchain, test libraries, {fmt}, and libnode108's runtime dependencies.
+# Toolchain, test libraries, {fmt}, and libnode108's runtime dependencies,
+# in one apt-get call: a package the build or the unit tests need goes here
+# (the later steps' tools are in scripts/packages.sh).
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
   libfmt-dev pkg-config locales ccache
   libuv1 libicu72 libc-ares2 libnghttp2-14 libbrotli1 libssl3 zlib1g)
-missing=()
-for package in "${packages[@]}"; do
-  installed "$package" || missing+=("$package")
-done
-if [ ${#missing[@]} -eq 0 ]; then
-  say "apt packages present"
+# npm, only to install the TypeScript compiler below.
+typescript_version=5.9.3
+node_dir="$root/.deps/node"
+tsc_package="$node_dir/node_modules/typescript/package.json"
+tsc_present() {
+  [ -f "$tsc_package" ] &&
+    grep -q "\"version\": \"$typescript_version\"" "$tsc_package"
+}
+if ! tsc_present && ! command -v npm >/dev/null 2>&1; then
+  packages+=(npm)
+fi
+if install_missing setup "${packages[@]}"; then
+  say "${#packages[@]} apt packages present"
 else
-  say "installing ${missing[*]}"
-  if ! apt_quiet install -y --no-install-recommends "${missing[@]}"; then
-    say "refreshing the package lists and retrying"
-    apt_quiet update || fail "apt-get update failed"
-    apt_quiet install -y --no-install-recommends "${missing[@]}" ||
-      fail "apt-get install ${missing[*]} failed"
-  fi
+  fail "apt-get install failed"
 fi
 
 # A comma-decimal locale, for the test showing that the volume level is read
@@ -56,7 +45,7 @@ if locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
   say "locale de_DE.UTF-8 present"
 else
   say "generating locale de_DE.UTF-8"
-  "${sudo_cmd[@]}" localedef -i de_DE -c -f UTF-8 de_DE.UTF-8 ||
+  "${package_sudo[@]}" localedef -i de_DE -c -f UTF-8 de_DE.UTF-8 ||
     fail "localedef de_DE.UTF-8 failed"
 fi
 
@@ -66,7 +55,7 @@ fi
 if [ -f "$libnode_dir/usr/include/node/v8.h" ] &&
   ls "$libnode_dir"/usr/lib/*/libnode.so.108 >/dev/null 2>&1; then
   say "libnode 108 unpacked in .deps/libnode"
-elif installed libnode-dev && [ -f /usr/include/node/v8.h ]; then
+elif package_installed libnode-dev && [ -f /usr/include/node/v8.h ]; then
   say "libnode-dev installed on the system"
 else
   mkdir -p "$debs_dir"
@@ -75,7 +64,7 @@ else
     say "downloading libnode108 and libnode-dev"
     (cd "$debs_dir" && apt-get download -qq libnode108 libnode-dev \
       >/dev/null 2>&1) || {
-      apt_quiet update || fail "apt-get update failed"
+      apt_get_quiet update || fail "apt-get update failed"
       (cd "$debs_dir" && apt-get download -qq libnode108 libnode-dev \
         >/dev/null) || fail "apt-get download libnode108 libnode-dev failed"
     }
@@ -91,21 +80,9 @@ fi
 
 # The TypeScript compiler that checks types/squirrel.d.ts
 # (scripts/check-types.sh), from npm into .deps/node, never globally.
-typescript_version=5.9.3
-node_dir="$root/.deps/node"
-tsc_package="$node_dir/node_modules/typescript/package.json"
-if [ -f "$tsc_package" ] &&
-  grep -q "\"version\": \"$typescript_version\"" "$tsc_package"; then
+if tsc_present; then
   say "typescript $typescript_version in .deps/node"
 else
-  if ! command -v npm >/dev/null 2>&1; then
-    say "installing npm"
-    apt_quiet install -y --no-install-recommends npm || {
-      apt_quiet update || fail "apt-get update failed"
-      apt_quiet install -y --no-install-recommends npm ||
-        fail "apt-get install npm failed"
-    }
-  fi
   say "installing typescript $typescript_version into .deps/node"
   mkdir -p "$node_dir"
   npm install --prefix "$node_dir" --no-save --no-package-lock --no-audit \

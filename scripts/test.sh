@@ -12,12 +12,36 @@ jobs="${CEF_LAUNCHER_JOBS:-2}"
 
 STEPS=(
   "setup|scripts/setup.sh"
+  "tools, in the background|background scripts/setup-tools.sh"
   "build|scripts/build.sh"
   "unit tests|ctest --test-dir '$build' --output-on-failure -j $jobs --timeout 600"
   "page types|scripts/check-types.sh"
+  "tools|wait_background"
   "real windows executable|scripts/test-windows.sh"
   "sanitizers and fuzz smoke|scripts/test-sanitizers.sh"
 )
+
+# One step may run in the background (slow package installs, mostly waiting
+# on the network and the disk) while the build uses the cores; a later step
+# waits for it and shows its output.
+background_pid=
+background_log="$root/build/background.log"
+background() {
+  mkdir -p "$root/build"
+  (
+    TIMEFORMAT="background step took %0Rs (cpu %0Us user, %0Ss sys)"
+    time eval "$*"
+  ) >"$background_log" 2>&1 &
+  background_pid=$!
+}
+wait_background() {
+  [ -n "$background_pid" ] || return 0
+  local status=0
+  wait "$background_pid" || status=$?
+  background_pid=
+  sed 's/^/  /' "$background_log"
+  return "$status"
+}
 
 # "1m2s" for a number of seconds.
 duration() {
@@ -33,7 +57,12 @@ duration() {
 # `times`, which must run in this shell (in a pipe or $(...) it would ask a
 # fresh subshell).
 times_file=$(mktemp)
-trap 'rm -f "$times_file"' EXIT
+# An install must not be cut off half-way when a step fails.
+trap 'rm -f "$times_file"
+  if [ -n "$background_pid" ]; then
+    echo "test: waiting for the background step"
+    wait "$background_pid" || true
+  fi' EXIT
 read_cpu() {
   times >"$times_file"
   cpu=$(awk 'NR == 2 {

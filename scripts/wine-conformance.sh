@@ -26,10 +26,11 @@ if [ ! -f "$stub" ] || ! command -v wineserver >/dev/null; then
   "$repo/scripts/wine-smoke.sh" "$repo/build/windows-mingw/Release/cef-launcher.exe" "$cef_root" >/dev/null
 fi
 
+source "$repo/scripts/packages.sh"
 arch=i686 loader=/usr/lib/wine/wine winearch=win32 build=$repo/build/windows-mingw
-if ! "$loader" --version >/dev/null 2>&1; then
+if ! runs_32bit_programs; then
   arch=x86_64 loader=/usr/lib/wine/wine64 winearch=win64 build=$repo/build/windows-mingw64
-  step "this machine cannot run wine's 32-bit loader; using the 64-bit build under wine64"
+  step "this machine cannot run 32-bit programs; using the 64-bit build under wine64"
 fi
 for file in "$stub" "$build/Release/cef-launcher.exe" "$build/Release/cef-launcher-conformance.exe"; do
   [ -f "$file" ] || { step "FAILED: no $file" >&2; exit 1; }

@@ -8,8 +8,8 @@
 # the code CEF returned, having called CefExecuteProcess once (even when CEF
 # returns -1).
 #
-# The real executable is 32-bit. Where this machine cannot run wine's 32-bit
-# loader, a 64-bit build of the same sources is run under wine64 instead
+# The real executable is 32-bit. Where this machine's kernel cannot run
+# 32-bit programs (wine's 32-bit loader is one), a 64-bit build of the same sources is run under wine64 instead
 # (it has no fiber step: 64-bit executables reserve 8 MiB).
 #
 # Usage: scripts/wine-smoke.sh [EXE] [CEF_ROOT]
@@ -29,21 +29,21 @@ if [ ! -f "$cef_root/libcef.def" ]; then
 fi
 cef_root=$(cd "$cef_root" && pwd)
 
-if ! command -v wineserver >/dev/null || ! dpkg -s wine64 >/dev/null 2>&1; then
-  step "installing wine"
-  dpkg --add-architecture i386
-  # The i386 security index of this mirror may fail its hash check.
-  apt-get update -qq || true
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t bookworm \
-    --no-install-recommends wine wine32:i386 wine64 >/dev/null
-fi
+source "$repo/scripts/packages.sh"
+add_i386_where_it_runs "wine smoke"
+# wine from bookworm itself: its 64- and 32-bit halves must be one version.
+# shellcheck disable=SC2046  # the package list is words
+install_missing "wine smoke" -t bookworm -- $(wine_packages) || exit 1
 
 arch=i686 loader=/usr/lib/wine/wine winearch=win32
-if ! "$loader" --version >/dev/null 2>&1; then
+if ! runs_32bit_programs; then
   arch=x86_64 loader=/usr/lib/wine/wine64 winearch=win64
-  step "this machine cannot run wine's 32-bit loader; using a 64-bit build under wine64"
+  step "this machine cannot run 32-bit programs; using a 64-bit build under wine64"
   exe=$repo/build/windows-mingw64/Release/cef-launcher.exe
   "$repo/scripts/build-windows.sh" --x86_64 "$cef_root"
+elif ! "$loader" --version >/dev/null 2>&1; then
+  step "FAILED: wine's 32-bit loader does not start on a machine that runs 32-bit programs" >&2
+  exit 1
 fi
 [ -f "$exe" ] || { step "FAILED: no $exe (run scripts/build-windows.sh first)" >&2; exit 1; }
 
