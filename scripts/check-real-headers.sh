@@ -18,8 +18,10 @@ if [ ! -f "$cef_root/include/cef_version.h" ]; then
   echo "real-header check: skipped, no CEF distribution at $cef_root (a clone without ../shared has none)"
   exit 0
 fi
-cef_root=$(cd "$cef_root" && pwd)
+# The real path, so that the compiler cache sees the same one from any clone.
+cef_root=$(cd "$cef_root" && pwd -P)
 cxx=${CXX:-g++}
+source "$repo/scripts/compiler-cache.sh"
 
 # The program's warnings, one flag a line.
 mapfile -t warnings < <(grep -E '^-' "$repo/cmake/program-warnings.txt")
@@ -31,7 +33,7 @@ fi
 # warnings, and the defines of a Linux x64 distribution's cef_config.h. A
 # real compile (-c, optimised), not -fsyntax-only: GCC reports fall-through
 # and maybe-uninitialised values only from its optimiser.
-flags=(-O2 -c -o /dev/null -fno-exceptions -fno-rtti "${warnings[@]}"
+flags=(-O2 -c -fno-exceptions -fno-rtti "${warnings[@]}"
   -DNDEBUG -DCEF_X11=1 -DCEF_V8_ENABLE_SANDBOX=1
   -isystem "$cef_root" -I "$repo")
 
@@ -56,18 +58,25 @@ echo "   warnings: ${warnings[*]}"
 
 log=$(mktemp -d)
 trap 'rm -rf "$log"' EXIT
+# The one-line units of the headers live in the clone: the compiler cache
+# keys them by their path relative to it.
+units=$repo/build/real-headers
+mkdir -p "$units"
 
 # Compiles $2 (a source, or a header through a one-line unit) as standard
 # $1, its output into $log.
 compile_one() {
-  local standard=$1 file=$2 out
-  out="$log/$(echo "$standard $file" | tr '/ ' '__').txt"
+  local standard=$1 file=$2 name out source
+  name=$(echo "$standard $file" | tr '/ ' '__')
+  out="$log/$name.txt"
+  source=$file
   if [[ $file == *.h ]]; then
-    printf '#include "%s"\n' "$file" |
-      "$cxx" -std="$standard" "${flags[@]}" -x c++ - >"$out" 2>&1
-  else
-    "$cxx" -std="$standard" "${flags[@]}" "$file" >"$out" 2>&1
-  fi || { echo "$standard $file" >>"$log/failed"; }
+    source=$units/$name.cc
+    printf '#include "%s"\n' "$file" >"$source"
+  fi
+  "${compiler_launcher[@]}" "$cxx" -std="$standard" "${flags[@]}" \
+    -o "$log/$name.o" "$source" >"$out" 2>&1 ||
+    echo "$standard $file" >>"$log/failed"
 }
 # Two cores are shared by everyone: at most two compilers at once.
 jobs_running=0
