@@ -66,6 +66,9 @@ PageReply FromLibrary(const cef_launcher_peer::PageReply& reply) {
     case Outcome::kTimedOut:
       result.text = "timed out";
       break;
+    case Outcome::kNavigated:
+      result.text = "the frame started another document";
+      break;
     case Outcome::kRefused:
       result.text = "not sent: " + reply.text;
       break;
@@ -93,7 +96,8 @@ void GameLink::CallPage(CefRefPtr<CefFrame> frame,
                         int64_t timeoutMs,
                         ReplyCallback done) {
   cef_launcher_peer::CallOptions options;
-  options.timeoutMs = timeoutMs;
+  options.timeoutMs =
+      timeoutMs > 0 ? timeoutMs : cef_launcher_peer::kWaitForever;
   peer.CallPage(
       frame, path, arguments,
       [done](const cef_launcher_peer::PageReply& reply) {

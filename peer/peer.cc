@@ -1,7 +1,13 @@
 #include "peer/peer.h"
 
+#include <algorithm>
+#include <atomic>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <set>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -25,7 +31,62 @@ std::string FrameIdOf(const CefRefPtr<CefFrame>& frame) {
   return frame ? frame->GetIdentifier().ToString() : std::string();
 }
 
+class FunctionTask : public CefTask {
+ public:
+  explicit FunctionTask(std::function<void()> work) : run(std::move(work)) {}
+  void Execute() override {
+    std::function<void()> once = std::move(run);
+    run = nullptr;
+    if (once) {
+      once();
+    }
+  }
+
+ private:
+  std::function<void()> run;
+  IMPLEMENT_REFCOUNTING(FunctionTask);
+};
+
+// False when CEF no longer runs; `work` is then dropped unrun.
+bool PostToUi(std::function<void()> work) {
+  return CefPostTask(TID_UI, new FunctionTask(std::move(work)));
+}
+
 }  // namespace
+
+// What a Reply shares with the peer: whether its document is gone and the
+// host's cancel handler.
+struct ReplyLink {
+  std::atomic<bool> gone{false};
+  std::mutex lock;
+  CancelHandler onCancel;
+  bool cancelled = false;
+  bool settled = false;  // answered: no cancel notice any more
+
+  void Cancel() {
+    CancelHandler run;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (cancelled || settled) {
+        return;
+      }
+      cancelled = true;
+      run = std::move(onCancel);
+      onCancel = nullptr;
+    }
+    if (run) {
+      run();
+    }
+  }
+
+  void Settle() {
+    CancelHandler drop;
+    std::lock_guard<std::mutex> guard(lock);
+    settled = true;
+    drop = std::move(onCancel);
+    onCancel = nullptr;
+  }
+};
 
 struct PeerCore {
   std::map<std::string, CallHandler> handlers;
@@ -33,26 +94,37 @@ struct PeerCore {
   FocusObserver focusObserver;
   LogSink logSink;
   std::map<int32_t, PendingPageCall> pending;
-  // Ids the library treats as gone. A detached frame reports itself invalid
-  // for good, so its id is kept only while a pending Reply refers to it; a
-  // frame that still looks valid (a crashed renderer's) stays until it
-  // detaches. A long session that navigates many times keeps none of them.
+  std::atomic<size_t> pendingCount{0};
+  // Frames of a terminated renderer: CEF keeps them IsValid() and drops
+  // what is sent to them. Forgotten when they detach.
   std::set<std::string> goneFrames;
-  std::map<std::string, int> replyHolds;  // pending Replies per frame id
+  // Replies not answered yet, by frame id; each leaves when answered.
+  std::unordered_map<std::string, std::vector<std::shared_ptr<ReplyLink>>>
+      links;
   int32_t nextId = 0;
   uint64_t nextSerial = 1;
+  bool shutDown = false;
 
-  void Log(const std::string& line) const {
-    if (logSink) {
-      logSink(line);
-    }
+  // The sink runs from a task of its own: never inside a host's call, never
+  // off the UI thread. Any thread.
+  void Log(std::string line) {
+    std::weak_ptr<PeerCore> weak = self;
+    PostToUi([weak, text = std::move(line)] {
+      if (std::shared_ptr<PeerCore> locked = weak.lock()) {
+        if (locked->logSink) {
+          LogSink sink = locked->logSink;
+          sink(text);
+        }
+      }
+    });
   }
 
   // CEF keeps a crashed renderer's main frame IsValid() and drops what is
   // sent to it, so validity alone cannot tell.
   bool FrameGone(const CefRefPtr<CefFrame>& frame) const {
     return !frame->IsValid() ||
-           goneFrames.count(frame->GetIdentifier().ToString()) != 0;
+           (!goneFrames.empty() &&
+            goneFrames.count(frame->GetIdentifier().ToString()) != 0);
   }
 
   SendStatus Send(const CefRefPtr<CefFrame>& frame,
@@ -66,29 +138,84 @@ struct PeerCore {
       *why = "frame " + FrameIdOf(frame) + " is gone";
       return SendStatus::kFrameGone;
     }
-    const EncodedSize size = MeasureMessage(message);
-    if (!FitsChannel(size)) {
-      // A larger message can take the browser process down with it.
-      *why = "message of " + std::to_string(size.bytes) + " bytes, nesting " +
-             std::to_string(size.nesting) + ", exceeds the channel's limits";
-      return SendStatus::kTooLarge;
-    }
     frame->SendProcessMessage(PID_RENDERER, message);
     return SendStatus::kSent;
   }
 
-  void HoldFrame(const std::string& frameId) { ++replyHolds[frameId]; }
+  std::shared_ptr<ReplyLink> Link(const std::string& frameId) {
+    auto link = std::make_shared<ReplyLink>();
+    links[frameId].push_back(link);
+    return link;
+  }
 
-  void ReleaseFrame(const std::string& frameId,
-                    const CefRefPtr<CefFrame>& frame) {
-    auto it = replyHolds.find(frameId);
-    if (it == replyHolds.end() || --it->second > 0) {
+  void Unlink(const std::string& frameId, const ReplyLink* link) {
+    auto it = links.find(frameId);
+    if (it == links.end()) {
       return;
     }
-    replyHolds.erase(it);
-    if (!frame || !frame->IsValid()) {
-      goneFrames.erase(frameId);
+    auto& list = it->second;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [link](const std::shared_ptr<ReplyLink>& entry) {
+                                return entry.get() == link;
+                              }),
+               list.end());
+    if (list.empty()) {
+      links.erase(it);
     }
+  }
+
+  // Replies of the frame can no longer reach their document: they send
+  // nothing from now on, and their cancel handlers run.
+  void CancelReplies(const std::string& frameId) {
+    auto it = links.find(frameId);
+    if (it == links.end()) {
+      return;
+    }
+    std::vector<std::shared_ptr<ReplyLink>> going = std::move(it->second);
+    links.erase(it);
+    for (const auto& link : going) {
+      link->gone = true;
+    }
+    for (const auto& link : going) {
+      link->Cancel();
+    }
+  }
+
+  // Shut down: the host hears that held calls are moot, yet an answer it
+  // still gives is delivered rather than lost.
+  void CancelAllReplies() {
+    std::vector<std::shared_ptr<ReplyLink>> going;
+    for (const auto& entry : links) {
+      going.insert(going.end(), entry.second.begin(), entry.second.end());
+    }
+    for (const auto& link : going) {
+      link->Cancel();
+    }
+  }
+
+  // The answer of a Reply, on the UI thread.
+  SendStatus Deliver(const std::shared_ptr<ReplyLink>& link,
+                     const std::string& frameId,
+                     int32_t callId,
+                     const CefRefPtr<CefFrame>& frame,
+                     const CefRefPtr<CefProcessMessage>& message) {
+    if (link) {
+      link->Settle();
+      Unlink(frameId, link.get());
+    }
+    std::string why;
+    SendStatus status;
+    if (link && link->gone) {
+      why = "frame " + frameId + " is gone";
+      status = SendStatus::kFrameGone;
+    } else {
+      status = Send(frame, message, &why);
+    }
+    if (status != SendStatus::kSent) {
+      Log("answer to page call " + std::to_string(callId) +
+          " not sent: " + why);
+    }
+    return status;
   }
 
   int32_t TakeId() {
@@ -102,6 +229,11 @@ struct PeerCore {
     }
   }
 
+  void Add(int32_t id, PendingPageCall call) {
+    pending[id] = std::move(call);
+    pendingCount = pending.size();
+  }
+
   // Removes the call first: the callback may start new calls.
   void Settle(int32_t id, PageReply reply) {
     auto it = pending.find(id);
@@ -110,6 +242,7 @@ struct PeerCore {
     }
     PageCallback callback = std::move(it->second.callback);
     pending.erase(it);
+    pendingCount = pending.size();
     reply.id = id;
     if (callback) {
       callback(reply);
@@ -133,6 +266,36 @@ struct PeerCore {
       Settle(id, std::move(reply));
     }
   }
+
+  // The callback of a refused call runs from a task: never inside CallPage.
+  void Refuse(const std::string& path,
+              const std::string& why,
+              int32_t id,
+              PageCallback callback) {
+    Log("call of '" + path + "' refused: " + why);
+    if (!callback) {
+      return;
+    }
+    PageReply reply;
+    reply.outcome = PageReply::Outcome::kRefused;
+    reply.text = why;
+    reply.id = id;
+    PostToUi([run = std::move(callback), reply] { run(reply); });
+  }
+
+  SendStatus CallPage(const CefRefPtr<CefFrame>& frame,
+                      const std::string& path,
+                      const CefRefPtr<CefListValue>& arguments,
+                      PageCallback callback,
+                      const CallOptions& options);
+
+  static Reply MakeReply(std::shared_ptr<PeerCore> peerCore,
+                         CefRefPtr<CefFrame> frame,
+                         int32_t id) {
+    return Reply(std::move(peerCore), std::move(frame), id);
+  }
+
+  std::weak_ptr<PeerCore> self;
 };
 
 namespace {
@@ -168,6 +331,58 @@ class TimeoutTask : public CefTask {
 
 }  // namespace
 
+SendStatus PeerCore::CallPage(const CefRefPtr<CefFrame>& frame,
+                              const std::string& path,
+                              const CefRefPtr<CefListValue>& arguments,
+                              PageCallback callback,
+                              const CallOptions& options) {
+  if (shutDown) {
+    Log("call of '" + path + "' refused: the peer is shut down");
+    return SendStatus::kShutDown;
+  }
+  if (options.timeoutMs <= 0) {
+    Refuse(path,
+           "time-out of " + std::to_string(options.timeoutMs) +
+               " ms: give a positive time-out or kWaitForever",
+           -1, std::move(callback));
+    return SendStatus::kBadTimeout;
+  }
+  const int32_t id = TakeId();
+  if (!frame) {
+    Refuse(path, "no frame", id, std::move(callback));
+    return SendStatus::kNoFrame;
+  }
+  if (FrameGone(frame)) {
+    Refuse(path, "frame " + FrameIdOf(frame) + " is gone", id,
+           std::move(callback));
+    return SendStatus::kFrameGone;
+  }
+  CefRefPtr<CefProcessMessage> message =
+      CallMessage(path, arguments ? arguments : CefListValue::Create(), id)
+          .ToProcessMessage();
+  const EncodedSize size = MeasureMessage(message);
+  if (!FitsChannel(size)) {
+    Refuse(path,
+           "message of " + std::to_string(size.bytes) + " bytes, nesting " +
+               std::to_string(size.nesting) + ", exceeds the channel's limits",
+           id, std::move(callback));
+    return SendStatus::kTooLarge;
+  }
+  const uint64_t serial = nextSerial++;
+  if (options.timeoutMs != kWaitForever &&
+      !CefPostDelayedTask(TID_UI, new TimeoutTask(self, id, serial),
+                          options.timeoutMs)) {
+    Refuse(path, "the time-out could not be posted", id, std::move(callback));
+    return SendStatus::kNoTimer;
+  }
+  CefRefPtr<CefBrowser> browser = frame->GetBrowser();
+  Add(id,
+      PendingPageCall{FrameIdOf(frame), browser ? browser->GetIdentifier() : 0,
+                      serial, std::move(callback)});
+  frame->SendProcessMessage(PID_RENDERER, message);
+  return SendStatus::kSent;
+}
+
 const char* SendStatusText(SendStatus status) {
   switch (status) {
     case SendStatus::kSent:
@@ -182,8 +397,14 @@ const char* SendStatusText(SendStatus status) {
       return "no frame";
     case SendStatus::kNoTimer:
       return "no timer";
-    case SendStatus::kWrongThread:
-      return "wrong thread";
+    case SendStatus::kPosted:
+      return "posted";
+    case SendStatus::kNotRunning:
+      return "not running";
+    case SendStatus::kShutDown:
+      return "shut down";
+    case SendStatus::kBadTimeout:
+      return "bad time-out";
   }
   return "unknown";
 }
@@ -195,16 +416,18 @@ Reply::Reply(std::shared_ptr<PeerCore> peerCore,
       frame(std::move(callFrame)),
       callFrameId(FrameIdOf(frame)),
       callId(id) {
-  core->HoldFrame(callFrameId);
+  link = core->Link(callFrameId);
 }
 
 Reply::Reply(Reply&& other) noexcept
     : core(std::move(other.core)),
+      link(std::move(other.link)),
       frame(std::move(other.frame)),
       callFrameId(std::move(other.callFrameId)),
       callId(other.callId),
       answered(other.answered) {
   other.core.reset();
+  other.link.reset();
   other.frame = nullptr;
 }
 
@@ -215,11 +438,13 @@ Reply& Reply::operator=(Reply&& other) noexcept {
       Error(kUnansweredText);
     }
     core = std::move(other.core);
+    link = std::move(other.link);
     frame = std::move(other.frame);
     callFrameId = std::move(other.callFrameId);
     callId = other.callId;
     answered = other.answered;
     other.core.reset();
+    other.link.reset();
     other.frame = nullptr;
   }
   return *this;
@@ -245,6 +470,30 @@ SendStatus Reply::Error(const std::string& text) {
   return Answer(ErrorMessage{callId, CefString(text)}.ToProcessMessage());
 }
 
+void Reply::SetCancelHandler(CancelHandler handler) {
+  if (!link) {
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(link->lock);
+    if (link->settled) {
+      return;
+    }
+    if (!link->cancelled) {
+      link->onCancel = std::move(handler);
+      return;
+    }
+  }
+  // Already moot: told from a task, never inside this call.
+  if (handler) {
+    PostToUi(std::move(handler));
+  }
+}
+
+bool Reply::frameGone() const {
+  return link && link->gone;
+}
+
 SendStatus Reply::Answer(CefRefPtr<CefProcessMessage> message) {
   if (!pending()) {
     if (core) {
@@ -253,51 +502,79 @@ SendStatus Reply::Answer(CefRefPtr<CefProcessMessage> message) {
     }
     return SendStatus::kAlreadyAnswered;
   }
-  // The peer's state is the UI thread's alone.
-  if (!CefCurrentlyOn(TID_UI)) {
-    core->Log("answer to page call " + std::to_string(callId) +
-              " refused: not on the UI thread");
-    return SendStatus::kWrongThread;
-  }
-  std::string why;
-  const SendStatus status = core->Send(frame, message, &why);
-  if (status == SendStatus::kTooLarge) {
+  // The message is complete here (the value copied into it), so its size
+  // is known on any thread.
+  const EncodedSize size = MeasureMessage(message);
+  if (!FitsChannel(size)) {
     // Still pending: the handler can answer with an Error instead.
     core->Log("answer to page call " + std::to_string(callId) +
-              " refused: " + why);
-    return status;
+              " refused: message of " + std::to_string(size.bytes) +
+              " bytes, nesting " + std::to_string(size.nesting) +
+              ", exceeds the channel's limits");
+    return SendStatus::kTooLarge;
   }
   answered = true;
-  core->ReleaseFrame(callFrameId, frame);
-  if (status != SendStatus::kSent) {
-    core->Log("answer to page call " + std::to_string(callId) +
-              " not sent: " + why);
+  if (CefCurrentlyOn(TID_UI)) {
+    return core->Deliver(link, callFrameId, callId, frame, message);
   }
-  return status;
+  const bool posted =
+      PostToUi([peerCore = core, replyLink = link, frameId = callFrameId,
+                id = callId, target = frame, message] {
+        peerCore->Deliver(replyLink, frameId, id, target, message);
+      });
+  return posted ? SendStatus::kPosted : SendStatus::kNotRunning;
 }
 
-Peer::Peer() : core(std::make_shared<PeerCore>()) {}
+Peer::Peer() : core(std::make_shared<PeerCore>()) {
+  core->self = core;
+}
 
 Peer::~Peer() {
-  std::shared_ptr<PeerCore> keep = core;
-  keep->FailWhere([](const PendingPageCall&) { return true; },
-                  PageReply::Outcome::kRefused, "peer destroyed");
-  // Replies may outlive the Peer; what the host handed in may not.
-  keep->handlers.clear();
-  keep->fallback = nullptr;
-  keep->focusObserver = nullptr;
-  keep->logSink = nullptr;
+  std::shared_ptr<PeerCore> owned = std::move(core);
+  auto drop = [](const std::shared_ptr<PeerCore>& peerCore) {
+    // What the host handed in goes without being run; Replies keep the core.
+    peerCore->shutDown = true;
+    std::map<int32_t, PendingPageCall> dropped = std::move(peerCore->pending);
+    peerCore->pending.clear();
+    peerCore->pendingCount = 0;
+    std::map<std::string, CallHandler> handlers = std::move(peerCore->handlers);
+    peerCore->handlers.clear();
+    CallHandler fallback = std::move(peerCore->fallback);
+    FocusObserver observer = std::move(peerCore->focusObserver);
+    LogSink sink = std::move(peerCore->logSink);
+    peerCore->fallback = nullptr;
+    peerCore->focusObserver = nullptr;
+    peerCore->logSink = nullptr;
+  };
+  if (CefCurrentlyOn(TID_UI) || !PostToUi([owned, drop] { drop(owned); })) {
+    drop(owned);
+  }
 }
 
-bool Peer::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
-                                    CefRefPtr<CefFrame> frame,
-                                    CefProcessId sourceProcess,
-                                    CefRefPtr<CefProcessMessage> message) {
-  if (!message || message->GetName() != kBridgeMessageName) {
-    return false;
-  }
-  // Keeps the core alive through handlers that destroy the Peer.
+void Peer::Shutdown() {
+  auto run = [](const std::shared_ptr<PeerCore>& peerCore) {
+    if (peerCore->shutDown) {
+      return;
+    }
+    peerCore->shutDown = true;
+    peerCore->FailWhere([](const PendingPageCall&) { return true; },
+                        PageReply::Outcome::kRefused, "peer shut down");
+    peerCore->CancelAllReplies();
+  };
   std::shared_ptr<PeerCore> keep = core;
+  // With CEF gone there is no UI thread left to race with.
+  if (CefCurrentlyOn(TID_UI) || !PostToUi([keep, run] { run(keep); })) {
+    run(keep);
+  }
+}
+
+namespace {
+
+bool ReceiveOnUi(const std::shared_ptr<PeerCore>& keep,
+                 CefRefPtr<CefBrowser> browser,
+                 CefRefPtr<CefFrame> frame,
+                 CefProcessId sourceProcess,
+                 CefRefPtr<CefProcessMessage> message) {
   const std::string frameId = FrameIdOf(frame);
   std::optional<BridgeMessage> decoded = ParseBridgeMessage(message);
   if (!decoded || sourceProcess != PID_RENDERER || !frame) {
@@ -307,7 +584,11 @@ bool Peer::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
   if (auto* call = std::get_if<CallMessage>(&*decoded)) {
     PageCall pageCall{browser,        frame,           frameId, call->id,
                       call->function, call->arguments, message};
-    Reply reply(keep, frame, call->id);
+    Reply reply = PeerCore::MakeReply(keep, frame, call->id);
+    if (keep->shutDown) {
+      reply.Error(kShutDownText);
+      return true;
+    }
     auto handler = keep->handlers.find(call->function);
     if (handler != keep->handlers.end()) {
       // A copy: the handler may replace itself.
@@ -349,21 +630,18 @@ bool Peer::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
     return true;
   }
   const auto& focus = std::get<FocusChangeMessage>(*decoded);
-  if (keep->focusObserver) {
+  if (keep->focusObserver && !keep->shutDown) {
     FocusObserver observer = keep->focusObserver;
     observer(browser, frame, focus.elementFocused);
   }
   return true;
 }
 
-void Peer::OnFrameDetached(CefRefPtr<CefBrowser> /*browser*/,
-                           CefRefPtr<CefFrame> frame) {
-  if (!frame) {
-    return;
-  }
-  std::shared_ptr<PeerCore> keep = core;
+void DetachOnUi(const std::shared_ptr<PeerCore>& keep,
+                CefRefPtr<CefFrame> frame) {
   const std::string frameId = FrameIdOf(frame);
-  if (frame->IsValid() || keep->replyHolds.count(frameId) != 0) {
+  // A frame still valid after its detach keeps being refused.
+  if (frame->IsValid()) {
     keep->goneFrames.insert(frameId);
   } else {
     keep->goneFrames.erase(frameId);
@@ -373,14 +651,55 @@ void Peer::OnFrameDetached(CefRefPtr<CefBrowser> /*browser*/,
         return call.frameId == frameId;
       },
       PageReply::Outcome::kFrameDetached, "frame " + frameId + " detached");
+  keep->CancelReplies(frameId);
+}
+
+}  // namespace
+
+bool Peer::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
+                                    CefRefPtr<CefFrame> frame,
+                                    CefProcessId sourceProcess,
+                                    CefRefPtr<CefProcessMessage> message) {
+  if (!message || message->GetName() != kBridgeMessageName) {
+    return false;
+  }
+  // Keeps the core alive through handlers that destroy the Peer.
+  std::shared_ptr<PeerCore> keep = core;
+  if (!CefCurrentlyOn(TID_UI)) {
+    PostToUi([keep, browser, frame, sourceProcess, message] {
+      ReceiveOnUi(keep, browser, frame, sourceProcess, message);
+    });
+    return true;
+  }
+  return ReceiveOnUi(keep, browser, frame, sourceProcess, message);
+}
+
+void Peer::OnFrameDetached(CefRefPtr<CefBrowser> /*browser*/,
+                           CefRefPtr<CefFrame> frame) {
+  if (!frame) {
+    return;
+  }
+  std::shared_ptr<PeerCore> keep = core;
+  if (!CefCurrentlyOn(TID_UI)) {
+    PostToUi([keep, frame] { DetachOnUi(keep, frame); });
+    return;
+  }
+  DetachOnUi(keep, frame);
 }
 
 void Peer::OnFrameAttached(CefRefPtr<CefBrowser> /*browser*/,
                            CefRefPtr<CefFrame> frame,
                            bool /*reattached*/) {
-  if (frame) {
-    core->goneFrames.erase(FrameIdOf(frame));
+  if (!frame) {
+    return;
   }
+  std::shared_ptr<PeerCore> keep = core;
+  std::string frameId = FrameIdOf(frame);
+  if (!CefCurrentlyOn(TID_UI)) {
+    PostToUi([keep, frameId] { keep->goneFrames.erase(frameId); });
+    return;
+  }
+  keep->goneFrames.erase(frameId);
 }
 
 void Peer::OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser) {
@@ -388,32 +707,81 @@ void Peer::OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser) {
     return;
   }
   std::shared_ptr<PeerCore> keep = core;
-  std::vector<CefString> frameIds;
-  browser->GetFrameIdentifiers(frameIds);
-  for (const CefString& frameId : frameIds) {
-    keep->goneFrames.insert(frameId.ToString());
+  auto run = [keep, browser] {
+    std::vector<CefString> ids;
+    browser->GetFrameIdentifiers(ids);
+    std::vector<std::string> frameIds(ids.begin(), ids.end());
+    if (CefRefPtr<CefFrame> main = browser->GetMainFrame()) {
+      frameIds.push_back(FrameIdOf(main));
+    }
+    for (const std::string& frameId : frameIds) {
+      keep->goneFrames.insert(frameId);
+    }
+    const int browserId = browser->GetIdentifier();
+    keep->FailWhere(
+        [browserId](const PendingPageCall& call) {
+          return call.browserId == browserId;
+        },
+        PageReply::Outcome::kRendererTerminated, "the renderer terminated");
+    for (const std::string& frameId : frameIds) {
+      keep->CancelReplies(frameId);
+    }
+  };
+  if (!CefCurrentlyOn(TID_UI)) {
+    PostToUi(run);
+    return;
   }
-  if (CefRefPtr<CefFrame> main = browser->GetMainFrame()) {
-    keep->goneFrames.insert(FrameIdOf(main));
+  run();
+}
+
+void Peer::OnLoadStart(CefRefPtr<CefBrowser> /*browser*/,
+                       CefRefPtr<CefFrame> frame) {
+  if (!frame) {
+    return;
   }
-  const int browserId = browser->GetIdentifier();
-  keep->FailWhere(
-      [browserId](const PendingPageCall& call) {
-        return call.browserId == browserId;
-      },
-      PageReply::Outcome::kRendererTerminated, "the renderer terminated");
+  std::shared_ptr<PeerCore> keep = core;
+  auto run = [keep, frameId = FrameIdOf(frame)] {
+    keep->FailWhere(
+        [&frameId](const PendingPageCall& call) {
+          return call.frameId == frameId;
+        },
+        PageReply::Outcome::kNavigated,
+        "frame " + frameId + " started another document");
+    keep->CancelReplies(frameId);
+  };
+  if (!CefCurrentlyOn(TID_UI)) {
+    PostToUi(run);
+    return;
+  }
+  run();
 }
 
 void Peer::Handle(const std::string& function, CallHandler handler) {
-  if (handler) {
-    core->handlers[function] = std::move(handler);
-  } else {
-    core->handlers.erase(function);
+  std::shared_ptr<PeerCore> keep = core;
+  auto run = [keep, function](CallHandler given) {
+    if (given) {
+      keep->handlers[function] = std::move(given);
+    } else {
+      keep->handlers.erase(function);
+    }
+  };
+  if (!CefCurrentlyOn(TID_UI)) {
+    PostToUi(
+        [run, given = std::move(handler)]() mutable { run(std::move(given)); });
+    return;
   }
+  run(std::move(handler));
 }
 
 void Peer::SetFallback(CallHandler handler) {
-  core->fallback = std::move(handler);
+  std::shared_ptr<PeerCore> keep = core;
+  if (!CefCurrentlyOn(TID_UI)) {
+    PostToUi([keep, given = std::move(handler)]() mutable {
+      keep->fallback = std::move(given);
+    });
+    return;
+  }
+  keep->fallback = std::move(handler);
 }
 
 SendStatus Peer::CallPage(CefRefPtr<CefFrame> frame,
@@ -422,68 +790,42 @@ SendStatus Peer::CallPage(CefRefPtr<CefFrame> frame,
                           PageCallback callback,
                           CallOptions options) {
   std::shared_ptr<PeerCore> keep = core;
-  auto refuse = [&](SendStatus status, const std::string& why, int32_t id) {
-    keep->Log("call of '" + path + "' refused: " + why);
-    PageReply reply;
-    reply.outcome = PageReply::Outcome::kRefused;
-    reply.text = why;
-    reply.id = id;
-    if (callback) {
-      callback(reply);
-    }
-    return status;
-  };
-  // The peer's state is the UI thread's alone.
-  if (!CefCurrentlyOn(TID_UI)) {
-    return refuse(SendStatus::kWrongThread, "not on the UI thread", -1);
+  if (CefCurrentlyOn(TID_UI)) {
+    return keep->CallPage(frame, path, arguments, std::move(callback), options);
   }
-  const int32_t id = keep->TakeId();
-  CefRefPtr<CefProcessMessage> message =
-      CallMessage(path, arguments ? arguments : CefListValue::Create(), id)
-          .ToProcessMessage();
-  if (!frame) {
-    return refuse(SendStatus::kNoFrame, "no frame", id);
-  }
-  if (keep->FrameGone(frame)) {
-    return refuse(SendStatus::kFrameGone,
-                  "frame " + FrameIdOf(frame) + " is gone", id);
-  }
-  const EncodedSize size = MeasureMessage(message);
-  if (!FitsChannel(size)) {
-    return refuse(SendStatus::kTooLarge,
-                  "message of " + std::to_string(size.bytes) +
-                      " bytes, nesting " + std::to_string(size.nesting) +
-                      ", exceeds the channel's limits",
-                  id);
-  }
-  const uint64_t serial = keep->nextSerial++;
-  if (options.timeoutMs > 0 &&
-      !CefPostDelayedTask(TID_UI, new TimeoutTask(keep, id, serial),
-                          options.timeoutMs)) {
-    return refuse(SendStatus::kNoTimer, "the time-out could not be posted", id);
-  }
-  CefRefPtr<CefBrowser> browser = frame->GetBrowser();
-  keep->pending[id] =
-      PendingPageCall{FrameIdOf(frame), browser ? browser->GetIdentifier() : 0,
-                      serial, std::move(callback)};
-  frame->SendProcessMessage(PID_RENDERER, message);
-  return SendStatus::kSent;
+  // The arguments are the caller's: copied before the call returns.
+  CefRefPtr<CefListValue> copied = arguments ? arguments->Copy() : nullptr;
+  const bool posted = PostToUi([keep, frame, path, copied,
+                                run = std::move(callback), options]() mutable {
+    keep->CallPage(frame, path, copied, std::move(run), options);
+  });
+  return posted ? SendStatus::kPosted : SendStatus::kNotRunning;
 }
 
 void Peer::SetFocusObserver(FocusObserver observer) {
-  core->focusObserver = std::move(observer);
+  std::shared_ptr<PeerCore> keep = core;
+  if (!CefCurrentlyOn(TID_UI)) {
+    PostToUi([keep, given = std::move(observer)]() mutable {
+      keep->focusObserver = std::move(given);
+    });
+    return;
+  }
+  keep->focusObserver = std::move(observer);
 }
 
 void Peer::SetLogSink(LogSink sink) {
-  core->logSink = std::move(sink);
+  std::shared_ptr<PeerCore> keep = core;
+  if (!CefCurrentlyOn(TID_UI)) {
+    PostToUi([keep, given = std::move(sink)]() mutable {
+      keep->logSink = std::move(given);
+    });
+    return;
+  }
+  keep->logSink = std::move(sink);
 }
 
 size_t Peer::PendingPageCalls() const {
-  return core->pending.size();
-}
-
-bool Peer::IsFrameGone(const std::string& frameId) const {
-  return core->goneFrames.count(frameId) != 0;
+  return core->pendingCount;
 }
 
 }  // namespace cef_launcher_peer

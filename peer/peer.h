@@ -4,18 +4,19 @@
 // calls by function name, calls page functions by path and reports focus
 // changes. One Peer serves any number of browsers and frames.
 //
-// Threading: every function here runs on the browser process UI thread (the
-// thread CEF calls CefClient on). Nothing here blocks; callbacks run on the
-// UI thread, from inside the CEF notification that settles them or from a
-// task posted with CefPostDelayedTask.
+// Threading: every public function of Peer and Reply may be called on any
+// thread. The library's state belongs to the browser process UI thread (the
+// thread CEF calls CefClient on); called elsewhere, a function posts its work
+// there with CefPostTask and says so (kPosted). Handlers, callbacks, cancel
+// handlers, the focus observer and the log sink run only on the UI thread,
+// never inside the library call that started them. Nothing here blocks.
 //
 // Compiles as C++17 and C++20, without exceptions or RTTI.
 
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <limits>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "include/cef_browser.h"
@@ -31,19 +32,23 @@ inline constexpr char kUnansweredText[] =
 // The Error text for a function with no handler while no fallback is set;
 // the function name follows.
 inline constexpr char kNoHandlerText[] = "No handler for function ";
+// The Error text page calls get once the Peer is shut down.
+inline constexpr char kShutDownText[] = "The host shut the bridge down";
 
 // What became of a message the library was asked to send.
 enum class SendStatus {
   kSent,             // handed to CEF (which may still drop it silently)
   kAlreadyAnswered,  // a Reply that was answered, or moved from
-  kFrameGone,        // the frame detached or its renderer terminated
+  kFrameGone,        // the frame detached, its renderer terminated, or it
+                     // now shows another document
   kTooLarge,         // the message would exceed the channel's limits
   kNoFrame,          // a null frame
-  kNoTimer,          // a time-out was asked for but could not be posted
-                     // (not on the UI thread, or CEF not running)
-  kWrongThread,      // called off the UI thread; nothing was done
+  kNoTimer,          // the time-out could not be posted (CEF not running)
+  kPosted,           // called off the UI thread: the work was posted there
+  kNotRunning,       // off the UI thread and CEF no longer runs: nothing done
+  kShutDown,         // the Peer was shut down or is being destroyed
+  kBadTimeout,       // CallOptions::timeoutMs is not positive
 };
-
 // Short text for logs, e.g. "frame gone".
 const char* SendStatusText(SendStatus status);
 
@@ -62,10 +67,15 @@ struct PageCall {
 
 class Peer;
 struct PeerCore;
+struct ReplyLink;
+
+// Runs once, on the UI thread, when a held call can no longer be answered.
+using CancelHandler = std::function<void()>;
 
 // The one answer a page call gets. Move-only. Answers at most once, now or
 // later, on the frame the call came from. Destroyed unanswered, it sends the
-// Error kUnansweredText so that no page promise is left pending.
+// Error kUnansweredText so that no page promise is left pending. Any thread;
+// one thread at a time per Reply.
 class Reply {
  public:
   Reply() = default;
@@ -73,17 +83,27 @@ class Reply {
   Reply& operator=(Reply&& other) noexcept;
   Reply(const Reply&) = delete;
   Reply& operator=(const Reply&) = delete;
-  // Sends the Error kUnansweredText if still unanswered.
+  // Sends the Error kUnansweredText if still unanswered (posted when off
+  // the UI thread).
   ~Reply();
 
-  // Answers with a Result holding a copy of `value` (null: NULL). UI thread.
-  // kTooLarge and kWrongThread leave the reply unanswered, so an answer can
-  // follow; every other status answers it for good (kFrameGone: nothing was
-  // sent).
+  // Answers with a Result holding a copy of `value` (null: NULL). kTooLarge
+  // leaves the reply unanswered, so an answer can follow; every other
+  // status answers it for good (kFrameGone: nothing was sent; kPosted: the
+  // message, already built, is sent from the UI thread unless the frame is
+  // gone by then).
   SendStatus Result(CefRefPtr<CefValue> value);
-  // Answers with an Error whose text is `text` (UTF-8). UI thread. Same
-  // statuses as Result.
+  // Answers with an Error whose text is `text` (UTF-8). Same statuses.
   SendStatus Error(const std::string& text);
+
+  // `handler` runs once on the UI thread when the call can no longer be
+  // answered: its frame detached, its renderer terminated, its document was
+  // replaced, or the Peer was shut down. Not after an answer. Set after the
+  // fact, it runs from a posted task. Replaces an earlier handler.
+  void SetCancelHandler(CancelHandler handler);
+  // True once an answer could no longer reach the call's document (the
+  // cases above); an answer then sends nothing.
+  bool frameGone() const;
 
   // False once answered (whatever the status) and for a moved-from Reply.
   bool pending() const { return core != nullptr && !answered; }
@@ -91,13 +111,14 @@ class Reply {
   const std::string& frameId() const { return callFrameId; }
 
  private:
-  friend class Peer;
+  friend struct PeerCore;
   Reply(std::shared_ptr<PeerCore> peerCore,
         CefRefPtr<CefFrame> callFrame,
         int32_t id);
   SendStatus Answer(CefRefPtr<CefProcessMessage> message);
 
   std::shared_ptr<PeerCore> core;
+  std::shared_ptr<ReplyLink> link;
   CefRefPtr<CefFrame> frame;
   std::string callFrameId;
   int32_t callId = 0;
@@ -112,7 +133,9 @@ struct PageReply {
     kFrameDetached,       // the frame went away first
     kRendererTerminated,  // its renderer process ended first
     kTimedOut,            // no answer within CallOptions::timeoutMs
-    kRefused,             // never sent: see `text` (too large, frame gone)
+    kRefused,             // never sent, or the Peer was shut down: `text`
+    kNavigated,           // the frame started another document first; the
+                          // call may already have run in the new one
   };
   Outcome outcome = Outcome::kResult;
   // kResult: the value, read-only; it refers into `message`, keep that (or
@@ -125,10 +148,14 @@ struct PageReply {
   bool ok() const { return outcome == Outcome::kResult; }
 };
 
+// CallOptions::timeoutMs that never times out.
+inline constexpr int64_t kWaitForever = std::numeric_limits<int64_t>::max();
+
 struct CallOptions {
-  // 0: wait for ever. Otherwise the call fails with kTimedOut after this many
-  // milliseconds (CefPostDelayedTask on TID_UI).
-  int64_t timeoutMs = 0;
+  // The call fails with kTimedOut after this many milliseconds (a task
+  // posted with CefPostDelayedTask on TID_UI), or never with kWaitForever.
+  // Other values below 1 are refused (kBadTimeout).
+  int64_t timeoutMs = 10000;
 };
 
 using CallHandler = std::function<void(const PageCall& call, Reply reply)>;
@@ -143,11 +170,19 @@ using LogSink = std::function<void(const std::string& line)>;
 class Peer {
  public:
   Peer();
-  // Pending page calls fail with kRefused ("peer destroyed"); replies still
-  // held by the host keep working, without a log sink.
+  // Runs no host code: pending page calls are dropped without their
+  // callbacks, cancel handlers do not run. Replies still held by the host
+  // keep working, without a log sink. Call Shutdown() first for callbacks
+  // that should see the end.
   ~Peer();
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
+
+  // Settles every pending page call with kRefused ("peer shut down") and
+  // runs the cancel handlers of held Replies, once. From then on the Peer
+  // refuses everything: CallPage sends and keeps nothing (kShutDown), page
+  // calls get the Error kShutDownText, replies from the page are dropped.
+  void Shutdown();
 
   // --- Wiring: call these from the host's CefClient and handlers. ---
 
@@ -171,6 +206,10 @@ class Peer {
   // browser has now is treated as gone (CEF keeps reporting its main frame
   // valid but drops what is sent to it); a reload brings new frames.
   void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser);
+  // From CefLoadHandler::OnLoadStart: the frame committed a new document.
+  // Calls in flight to it fail with kNavigated; Replies to calls of the old
+  // document send nothing.
+  void OnLoadStart(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame);
 
   // --- Answering the page. ---
 
@@ -185,9 +224,10 @@ class Peer {
 
   // Calls the page value at the dotted `path` in `frame` with `arguments`
   // (copied; null: none) under the peer's next id. `callback` runs exactly
-  // once: with the page's Result or Error, or with a failure. A call that
-  // cannot be sent (null or gone frame, too large, off the UI thread) fails
-  // with kRefused before CallPage returns. Returns the status of the send.
+  // once on the UI thread, never inside CallPage: with the page's Result or
+  // Error, or with a failure. A call that cannot be sent (null or gone
+  // frame, too large, bad time-out) is refused: the callback gets kRefused
+  // from a posted task. After Shutdown the callback never runs.
   SendStatus CallPage(CefRefPtr<CefFrame> frame,
                       const std::string& path,
                       CefRefPtr<CefListValue> arguments,
@@ -198,15 +238,12 @@ class Peer {
 
   // Receives every focus report; replaces an earlier observer.
   void SetFocusObserver(FocusObserver observer);
-  // Receives a line for every message dropped or refused.
+  // Receives a line for every message dropped or refused, from a task
+  // posted to the UI thread.
   void SetLogSink(LogSink sink);
 
   // Page calls sent and not settled yet.
   size_t PendingPageCalls() const;
-  // True after OnRenderProcessTerminated named the frame, until it detaches,
-  // and after OnFrameDetached while a pending Reply still refers to it (a
-  // detached frame's own IsValid() says the rest).
-  bool IsFrameGone(const std::string& frameId) const;
 
  private:
   std::shared_ptr<PeerCore> core;

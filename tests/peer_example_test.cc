@@ -11,8 +11,11 @@
 #include "launcher/cef_launcher_application.h"
 
 // example begin
+#include <deque>
+
 #include "include/cef_client.h"
 #include "include/cef_frame_handler.h"
+#include "include/cef_load_handler.h"
 #include "include/cef_request_handler.h"
 #include "peer/peer.h"
 #include "peer/values.h"
@@ -24,6 +27,7 @@ using namespace cef_launcher_peer;
 // One client for every browser the game opens.
 class GameClient : public CefClient,
                    public CefFrameHandler,
+                   public CefLoadHandler,
                    public CefRequestHandler {
  public:
   GameClient() {
@@ -32,13 +36,14 @@ class GameClient : public CefClient,
       reply.Result(String("Alice"));
     });
     // squirrel.eval(code) arrives as "compilestring". A Reply can be kept
-    // and answered later; one dropped unanswered sends an Error.
+    // and answered later, on any thread; one dropped unanswered sends an
+    // Error. Every eval is kept, so none is lost to the next.
     peer.Handle("compilestring", [this](const PageCall& call, Reply reply) {
       if (call.arguments->GetSize() != 1) {
         reply.Error("eval takes one string");
         return;
       }
-      pendingEval = std::move(reply);
+      evals.push_back(std::move(reply));
     });
     peer.SetFocusObserver([this](CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>,
                                  bool element) { textInputActive = element; });
@@ -47,11 +52,13 @@ class GameClient : public CefClient,
       (void)line;
     });
   }
+  // Callbacks still due see the end while this object is whole.
+  ~GameClient() override { peer.Shutdown(); }
 
   // Shows a toast in the page; the callback runs exactly once.
   void ShowToast(CefRefPtr<CefBrowser> browser, const std::string& text) {
     CallOptions options;
-    options.timeoutMs = 2000;  // a page without script never answers
+    options.timeoutMs = 2000;  // a hung renderer never answers
     peer.CallPage(
         browser->GetMainFrame(), "ui.toast.show",
         MakeList({String(text), Object({{"seconds", Int(3)}})}),
@@ -61,10 +68,17 @@ class GameClient : public CefClient,
         options);
   }
 
-  void FinishEval(CefRefPtr<CefValue> result) { pendingEval.Result(result); }
+  // Answers the oldest eval still waiting.
+  void FinishEval(CefRefPtr<CefValue> result) {
+    if (!evals.empty()) {
+      evals.front().Result(result);
+      evals.pop_front();
+    }
+  }
 
   // CefClient:
   CefRefPtr<CefFrameHandler> GetFrameHandler() override { return this; }
+  CefRefPtr<CefLoadHandler> GetLoadHandler() override { return this; }
   CefRefPtr<CefRequestHandler> GetRequestHandler() override { return this; }
   bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
                                 CefRefPtr<CefFrame> frame,
@@ -85,6 +99,12 @@ class GameClient : public CefClient,
                        CefRefPtr<CefFrame> frame) override {
     peer.OnFrameDetached(browser, frame);
   }
+  // CefLoadHandler:
+  void OnLoadStart(CefRefPtr<CefBrowser> browser,
+                   CefRefPtr<CefFrame> frame,
+                   TransitionType) override {
+    peer.OnLoadStart(browser, frame);
+  }
   // CefRequestHandler:
   void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser,
                                  TerminationStatus,
@@ -98,7 +118,7 @@ class GameClient : public CefClient,
 
  private:
   Peer peer;
-  Reply pendingEval;
+  std::deque<Reply> evals;
   IMPLEMENT_REFCOUNTING(GameClient);
 };
 
@@ -120,10 +140,12 @@ TEST(PeerExampleTest, TheDocumentedClientWorks) {
       window.toast = text + ' for ' + options.seconds; } } };
     squirrel.call('getPlayerName').then(name => { window.name = name; });
     squirrel.eval('return 1 + 1;').then(v => { window.sum = v; });
+    squirrel.eval('return 2 + 2;').then(v => { window.other = v; });
     document.createElement('input').focus();
   )JS");
   harness->RunUntilIdle();
   client->FinishEval(cef_launcher_peer::Int(2));
+  client->FinishEval(cef_launcher_peer::Int(4));
   client->ShowToast(harness->HostBrowser(info.id), "Saved");
   harness->RunUntilIdle();
   auto page = [&](const std::string& expression) {
@@ -131,9 +153,16 @@ TEST(PeerExampleTest, TheDocumentedClientWorks) {
         harness->RunScript(frame, "JSON.stringify(" + expression + ")");
     return outcome.value ? outcome.value->GetStringValue().ToString() : "";
   };
-  EXPECT_EQ(page("[name, sum, toast]"), "[\"Alice\",2,\"Saved for 3\"]");
+  EXPECT_EQ(page("[name, sum, other, toast]"),
+            "[\"Alice\",2,4,\"Saved for 3\"]");
   EXPECT_TRUE(client->textInputActive);
   EXPECT_EQ(client->lastToast, "shown");
+  // A toast sent as the page moves on fails once, and says why.
+  client->ShowToast(harness->HostBrowser(info.id), "Lost");
+  harness->Navigate(frame, "https://page.test/next");
+  harness->RunUntilIdle();
+  EXPECT_EQ(client->lastToast,
+            "failed: frame " + frame + " started another document");
   harness.reset();
   nextCallId = 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "bridge/bridge_message.h"
 #include "cefsim/browser_side.h"
 #include "cefsim/peer.h"
 #include "cefsim/process_roles.h"
@@ -13,6 +14,9 @@ namespace cefsim {
 
 RendererHarness::RendererHarness(CefRefPtr<CefApp> application)
     : process(std::make_unique<RendererProcess>(std::move(application))) {
+  // A new renderer process starts with the program's process-wide state
+  // fresh: its call ids count from 0 again.
+  nextCallId = 0;
   hostSide = std::make_unique<BrowserSide>(*process);
   process->SetOutbox(
       [this](const std::string& frameId, const WireMessage& wire) {
@@ -55,6 +59,12 @@ void RendererHarness::RemoveFrame(const std::string& frameId) {
   hostSide->Pump();
   process->RemoveFrame(frameId);
   hostSide->SyncFrames();
+}
+
+void RendererHarness::Navigate(const std::string& frameId,
+                               const std::string& url) {
+  process->Navigate(frameId, url);
+  hostSide->DocumentCommitted(frameId);
 }
 
 std::string RendererHarness::NavigateWithSwap(const std::string& frameId,

@@ -1,10 +1,12 @@
 #include "cefsim/browser_side.h"
 
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 #include "cefsim/fatal.h"
 #include "cefsim/renderer_process.h"
+#include "include/cef_load_handler.h"
 
 namespace cefsim {
 
@@ -55,6 +57,17 @@ namespace {
 
 // Browser sides alive on this thread, newest last: the newest is TID_UI.
 thread_local std::vector<BrowserSide*> browserSides;
+
+// Browser sides alive on every thread, newest last, and the tasks other
+// threads posted to them: CefPostTask works from any thread.
+std::mutex& PostingLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::vector<BrowserSide*>& AllBrowserSides() {
+  static std::vector<BrowserSide*> sides;
+  return sides;
+}
 
 [[noreturn]] void NotSimulated(const std::string& what) {
   Fatal("cefsim: " + what +
@@ -239,6 +252,8 @@ std::vector<std::string> FrameIds(CefRefPtr<CefBrowser> rendererBrowser) {
 BrowserSide::BrowserSide(RendererProcess& rendererProcess)
     : process(rendererProcess) {
   browserSides.push_back(this);
+  std::lock_guard<std::mutex> guard(PostingLock());
+  AllBrowserSides().push_back(this);
 }
 
 BrowserSide::~BrowserSide() {
@@ -258,10 +273,31 @@ BrowserSide::~BrowserSide() {
   browserSides.erase(
       std::remove(browserSides.begin(), browserSides.end(), this),
       browserSides.end());
+  std::vector<std::pair<CefRefPtr<CefTask>, int64_t>> unrun;
+  {
+    std::lock_guard<std::mutex> guard(PostingLock());
+    std::vector<BrowserSide*>& all = AllBrowserSides();
+    all.erase(std::remove(all.begin(), all.end(), this), all.end());
+    unrun.swap(incoming);
+  }
 }
 
 BrowserSide* BrowserSide::Current() {
   return browserSides.empty() ? nullptr : browserSides.back();
+}
+
+bool BrowserSide::PostToUi(CefRefPtr<CefTask> task, int64_t delayMs) {
+  if (BrowserSide* own = Current()) {
+    own->PostTask(std::move(task), delayMs);
+    return true;
+  }
+  // Found and queued under one lock: the side cannot go in between.
+  std::lock_guard<std::mutex> guard(PostingLock());
+  if (AllBrowserSides().empty()) {
+    return false;
+  }
+  AllBrowserSides().back()->incoming.emplace_back(std::move(task), delayMs);
+  return true;
 }
 
 void BrowserSide::SetClient(CefRefPtr<CefClient> browserClient) {
@@ -357,6 +393,9 @@ void BrowserSide::SyncFrames() {
         }
         handler->OnFrameAttached(wrapped, new HostFrame(frame), false);
       }
+      // The first document commits once the frame is connected.
+      NotifyLoadStart(browser.get(), frame.get(),
+                      frame->isMain ? TT_EXPLICIT : TT_AUTO_SUBFRAME);
     }
   }
 }
@@ -441,8 +480,39 @@ void BrowserSide::SyncSwaps() {
                                       new HostFrame(old), new HostFrame(frame));
         }
       }
+      // The commit is reported after the swap.
+      NotifyLoadStart(browser.get(), frame.get(),
+                      frame->isMain ? TT_EXPLICIT : TT_MANUAL_SUBFRAME);
     }
   }
+}
+
+void BrowserSide::NotifyLoadStart(BrowserSideBrowser* browser,
+                                  BrowserSideFrame* frame,
+                                  cef_transition_type_t transition) {
+  // The frame's URL is the committed document's from now on.
+  if (CefRefPtr<CefFrame> rendererFrame = process.Frame(frame->id)) {
+    frame->url = rendererFrame->GetURL().ToString();
+  }
+  // Read on every notification, as CEF does.
+  if (!browser->client) {
+    return;
+  }
+  if (CefRefPtr<CefLoadHandler> handler = browser->client->GetLoadHandler()) {
+    CefRefPtr<BrowserSideFrame> keepFrame = frame;
+    handler->OnLoadStart(WrapHostBrowser(browser), new HostFrame(keepFrame),
+                         transition);
+  }
+}
+
+void BrowserSide::DocumentCommitted(const std::string& frameId) {
+  if (terminated) {
+    return;
+  }
+  Queued entry;
+  entry.frameId = frameId;
+  entry.loadStart = true;
+  queue.push_back(std::move(entry));
 }
 
 void BrowserSide::BrowserOpened(int browserId) {
@@ -532,6 +602,15 @@ int BrowserSide::Pump() {
     }
     // Nothing is called when the frame lost its browser or the browser has
     // no client.
+    if (entry.loadStart) {
+      if (frame && !frame->detached) {
+        ++handled;
+        CefRefPtr<BrowserSideBrowser> keepBrowser = owner;
+        NotifyLoadStart(owner, frame,
+                        frame->isMain ? TT_EXPLICIT : TT_MANUAL_SUBFRAME);
+      }
+      continue;
+    }
     if (!frame) {
       AddLog("dropped a message from frame " + entry.frameId +
              ", which the browser side does not have (detached)");
@@ -580,11 +659,29 @@ void BrowserSide::PostTask(CefRefPtr<CefTask> task, int64_t delayMs) {
   if (!task) {
     return;
   }
+  if (Current() != this) {
+    std::lock_guard<std::mutex> guard(PostingLock());
+    incoming.emplace_back(std::move(task), delayMs);
+    return;
+  }
   tasks.push_back(Task{process.Now() + std::max<int64_t>(delayMs, 0),
                        nextTaskOrder++, task});
 }
 
-std::optional<int64_t> BrowserSide::NextTaskDue() const {
+void BrowserSide::TakeIncoming() {
+  std::vector<std::pair<CefRefPtr<CefTask>, int64_t>> taken;
+  {
+    std::lock_guard<std::mutex> guard(PostingLock());
+    taken.swap(incoming);
+  }
+  for (auto& entry : taken) {
+    tasks.push_back(Task{process.Now() + std::max<int64_t>(entry.second, 0),
+                         nextTaskOrder++, std::move(entry.first)});
+  }
+}
+
+std::optional<int64_t> BrowserSide::NextTaskDue() {
+  TakeIncoming();
   std::optional<int64_t> due;
   for (const Task& task : tasks) {
     if (!due || task.due < *due) {
@@ -597,6 +694,7 @@ std::optional<int64_t> BrowserSide::NextTaskDue() const {
 int BrowserSide::RunDueTasks() {
   int ran = 0;
   for (;;) {
+    TakeIncoming();
     auto next = tasks.end();
     for (auto it = tasks.begin(); it != tasks.end(); ++it) {
       if (it->due <= process.Now() &&
@@ -639,10 +737,8 @@ bool CefPostDelayedTask(CefThreadId threadId,
     cefsim::Fatal(
         "cefsim: CefPostTask to a thread other than TID_UI is not simulated");
   }
-  cefsim::BrowserSide* side = cefsim::BrowserSide::Current();
-  if (!side || !task) {
+  if (!task) {
     return false;
   }
-  side->PostTask(task, delay_ms);
-  return true;
+  return cefsim::BrowserSide::PostToUi(task, delay_ms);
 }

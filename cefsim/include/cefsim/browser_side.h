@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cefsim/transit.h"
@@ -16,8 +17,9 @@
 // CefBrowser and CefFrame objects for the renderer's browsers and frames, a
 // CefClient per browser that gets the renderer's messages, frame and
 // render-process notifications, and the UI thread's task queue on the
-// simulated clock. Everything runs on the calling thread; messages travel
-// one step at a time, when Pump runs.
+// simulated clock. Everything runs on the thread that made it (its UI
+// thread); messages travel one step at a time, when Pump runs. Tasks may be
+// posted from any thread (CefPostTask).
 namespace cefsim {
 
 class RendererProcess;
@@ -26,8 +28,9 @@ class BrowserSideFrame;
 
 class BrowserSide {
  public:
-  // Becomes this thread's TID_UI (CefPostTask, CefCurrentlyOn) until
-  // destroyed; with several alive, the newest is.
+  // Becomes TID_UI (CefPostTask, CefCurrentlyOn) on this thread until
+  // destroyed; with several alive, the newest is. Other threads post to the
+  // newest of all threads.
   explicit BrowserSide(RendererProcess& process);
   ~BrowserSide();
   BrowserSide(const BrowserSide&) = delete;
@@ -59,16 +62,23 @@ class BrowserSide {
   // due now. Returns how many things happened.
   int Pump();
 
+  // The renderer committed a new document in a frame that stays (same
+  // RenderFrameHost): the client's load handler hears OnLoadStart once what
+  // the renderer sent before it has been delivered.
+  void DocumentCommitted(const std::string& frameId);
+
   // The renderer process ends abnormally: nothing more is delivered either
   // way, frames stay valid but sends to them are dropped, and each browser's
   // request handler hears OnRenderProcessTerminated.
   void TerminateRenderer(cef_termination_status_t status);
   bool RendererTerminated() const { return terminated; }
 
-  // UI-thread tasks on the renderer's simulated clock.
+  // UI-thread tasks on the renderer's simulated clock. Any thread; a task
+  // posted from another thread counts its delay from when the UI thread
+  // takes it in (at its next Pump, RunDueTasks or NextTaskDue).
   void PostTask(CefRefPtr<CefTask> task, int64_t delayMs);
   // The due time of the earliest delayed task, if any.
-  std::optional<int64_t> NextTaskDue() const;
+  std::optional<int64_t> NextTaskDue();
   // Runs the tasks due at the current time; returns how many ran.
   int RunDueTasks();
 
@@ -85,12 +95,16 @@ class BrowserSide {
   RendererProcess& renderer() { return process; }
   void AddLog(const std::string& line) { log.push_back(line); }
   static BrowserSide* Current();
+  // CefPostDelayedTask to TID_UI from any thread: to this thread's browser
+  // side, else to the newest of all. False when none is alive.
+  static bool PostToUi(CefRefPtr<CefTask> task, int64_t delayMs);
 
  private:
   struct Queued {
     std::string frameId;
     WireMessage wire;
     bool toRenderer = false;
+    bool loadStart = false;  // not a message: the frame's OnLoadStart
   };
   struct Task {
     int64_t due = 0;
@@ -102,6 +116,12 @@ class BrowserSide {
   CefRefPtr<BrowserSideFrame> MakeFrame(BrowserSideBrowser* browser,
                                         const std::string& frameId);
   void SyncSwaps();
+  // The one place that tells the client's load handler of a commit.
+  void NotifyLoadStart(BrowserSideBrowser* browser,
+                       BrowserSideFrame* frame,
+                       cef_transition_type_t transition);
+  // Tasks other threads posted, onto the simulated clock.
+  void TakeIncoming();
 
   RendererProcess& process;
   CefRefPtr<CefClient> client;
@@ -109,6 +129,8 @@ class BrowserSide {
   std::vector<CefRefPtr<BrowserSideBrowser>> browsers;
   std::deque<Queued> queue;
   std::vector<Task> tasks;
+  // Posted from other threads, guarded by the process-wide lock.
+  std::vector<std::pair<CefRefPtr<CefTask>, int64_t>> incoming;
   uint64_t nextTaskOrder = 0;
   bool terminated = false;
   bool lastDeliveryHandled = false;

@@ -2,6 +2,7 @@
 
 #include "include/cef_client.h"
 #include "include/cef_frame_handler.h"
+#include "include/cef_load_handler.h"
 #include "include/cef_request_handler.h"
 #include "peer/peer.h"
 
@@ -12,6 +13,7 @@ namespace cefsim {
 // library. Tests derive from it to watch the same notifications.
 class PeerClient : public CefClient,
                    public CefFrameHandler,
+                   public CefLoadHandler,
                    public CefRequestHandler {
  public:
   explicit PeerClient(cef_launcher_peer::Peer* peerLibrary)
@@ -25,6 +27,7 @@ class PeerClient : public CefClient,
 
   // CefClient methods:
   CefRefPtr<CefFrameHandler> GetFrameHandler() override { return this; }
+  CefRefPtr<CefLoadHandler> GetLoadHandler() override { return this; }
   CefRefPtr<CefRequestHandler> GetRequestHandler() override { return this; }
   bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
                                 CefRefPtr<CefFrame> frame,
@@ -46,6 +49,15 @@ class PeerClient : public CefClient,
                        CefRefPtr<CefFrame> frame) override {
     if (library) {
       library->OnFrameDetached(browser, frame);
+    }
+  }
+
+  // CefLoadHandler methods:
+  void OnLoadStart(CefRefPtr<CefBrowser> browser,
+                   CefRefPtr<CefFrame> frame,
+                   TransitionType /*transitionType*/) override {
+    if (library) {
+      library->OnLoadStart(browser, frame);
     }
   }
 

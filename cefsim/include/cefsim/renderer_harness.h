@@ -44,9 +44,9 @@ class RendererHarness {
   void CloseBrowser(int browserId);
   std::string AddFrame(const std::string& parentId, const FrameSpec& frameSpec);
   void RemoveFrame(const std::string& frameId);
-  void Navigate(const std::string& frameId, const std::string& url) {
-    process->Navigate(frameId, url);
-  }
+  // A navigation that keeps the frame; the browser side hears OnLoadStart
+  // after what the old document sent.
+  void Navigate(const std::string& frameId, const std::string& url);
   // A navigation that swaps the frame (RendererProcess::NavigateWithSwap);
   // what was in flight is delivered first, and the browser side follows with
   // the notifications of a swap. Returns the new frame's identifier.
