@@ -562,8 +562,8 @@ void Runner::StrandedReply() {
           fate = FrameId(second) == firstFrame
                      ? "sent to the new document (the navigation kept the "
                        "frame)"
-                     : "sent to the old frame, while the new document has "
-                       "another";
+                     : "sent to the old frame; the new document is in "
+                       "another and never saw it";
         } else if (status == cef_launcher_peer::SendStatus::kFrameGone) {
           fate =
               "not sent: the frame is gone (the navigation swapped it), so "
