@@ -134,12 +134,25 @@ bool AudioSessionVolumes(uint32_t processId,
     } else if (FAILED(endpoints->GetCount(&count)) || count == 0) {
       error = "no active audio render endpoint on this machine";
     } else {
-      ok = true;
-      for (UINT i = 0; i < count && ok; ++i) {
+      // An endpoint that cannot be read (unplugged meanwhile, a driver
+      // without session management) is left out; the others still count.
+      std::string unread;
+      for (UINT i = 0; i < count; ++i) {
         ComPointer<IMMDevice> device;
-        if (SUCCEEDED(endpoints->Item(i, device.Receive()))) {
-          ok = EndpointSessions(device.get(), processId, volumes, error);
+        std::string endpointError;
+        result = endpoints->Item(i, device.Receive());
+        if (FAILED(result)) {
+          endpointError = "Item failed: " + Hex(result);
+        } else if (EndpointSessions(device.get(), processId, volumes,
+                                    endpointError)) {
+          ok = true;
+          continue;
         }
+        unread += (unread.empty() ? "" : "; ") + std::string("endpoint ") +
+                  std::to_string(i) + ": " + endpointError;
+      }
+      if (!ok) {
+        error = "no audio render endpoint could be read: " + unread;
       }
     }
   }

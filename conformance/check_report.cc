@@ -1,6 +1,8 @@
 #include "conformance/check_report.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace conformance {
@@ -19,12 +21,15 @@ void CheckReport::Fail(const std::string& name, const std::string& reason) {
 
 bool CheckReport::Compare(const std::string& name,
                           const std::string& seen,
-                          const std::string& expected) {
+                          const std::string& expected,
+                          const std::string& note) {
+  const std::string noted = note.empty() ? "" : " (" + note + ")";
   if (seen == expected) {
-    Pass(name);
+    Pass(name + noted);
     return true;
   }
-  Fail(name, "seen " + Shorten(seen) + " expected " + Shorten(expected));
+  Fail(name,
+       "seen " + Shorten(seen) + " expected " + Shorten(expected) + noted);
   return false;
 }
 
@@ -35,6 +40,10 @@ void CheckReport::Info(const std::string& text) {
 void CheckReport::NotRun(const std::string& name, const std::string& reason) {
   ++notRunCount;
   Emit("SKIP  " + name + ": not run here: " + reason);
+}
+
+void CheckReport::Say(const std::string& line) {
+  Emit(line);
 }
 
 void CheckReport::Finish() {
@@ -76,6 +85,41 @@ void CheckReport::Emit(const std::string& line) {
   if (sink) {
     sink(line);
   }
+}
+
+ReportFile::~ReportFile() {
+  if (file) {
+    std::fclose(file);
+  }
+}
+
+bool ReportFile::Open(const std::filesystem::path& path, std::string& error) {
+  if (file) {
+    std::fclose(file);
+  }
+  writeFailed = false;
+  // Binary mode: the same bytes on every system.
+#if defined(_WIN32)
+  file = _wfopen(path.c_str(), L"wb");
+#else
+  file = std::fopen(path.c_str(), "wb");
+#endif
+  if (!file) {
+    error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool ReportFile::Append(const std::string& line) {
+  if (!file) {
+    return false;
+  }
+  const bool written =
+      std::fwrite(line.data(), 1, line.size(), file) == line.size() &&
+      std::fputc('\n', file) != EOF && std::fflush(file) == 0;
+  writeFailed = writeFailed || !written;
+  return !writeFailed;
 }
 
 }  // namespace conformance

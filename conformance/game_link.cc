@@ -38,8 +38,12 @@ class LibraryAnswer : public CallAnswer {
   explicit LibraryAnswer(cef_launcher_peer::Reply libraryReply)
       : reply(std::move(libraryReply)) {}
 
-  void Result(CefRefPtr<CefValue> value) override { reply.Result(value); }
-  void Error(const std::string& text) override { reply.Error(text); }
+  cef_launcher_peer::SendStatus Result(CefRefPtr<CefValue> value) override {
+    return reply.Result(value);
+  }
+  cef_launcher_peer::SendStatus Error(const std::string& text) override {
+    return reply.Error(text);
+  }
 
  private:
   cef_launcher_peer::Reply reply;
@@ -125,7 +129,7 @@ void GameLink::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
                                         CefRefPtr<CefFrame> frame,
                                         CefRefPtr<CefProcessMessage> message) {
   if (onMessage) {
-    onMessage(frame, WireText(message));
+    onMessage(frame, message);
   }
   peer.OnProcessMessageReceived(browser, frame, PID_RENDERER, message);
 }

@@ -31,12 +31,13 @@ struct PageCall {
   CefRefPtr<CefProcessMessage> message;
 };
 
-// The game's answer to one page Call; answers at most once.
+// The game's answer to one page Call; answers at most once. Each says what
+// became of the answer (sent, or why not).
 class CallAnswer {
  public:
   virtual ~CallAnswer() = default;
-  virtual void Result(CefRefPtr<CefValue> value) = 0;
-  virtual void Error(const std::string& text) = 0;
+  virtual cef_launcher_peer::SendStatus Result(CefRefPtr<CefValue> value) = 0;
+  virtual cef_launcher_peer::SendStatus Error(const std::string& text) = 0;
 };
 
 // The outcome of a game call into a page: its reply, or why none came.
@@ -61,7 +62,8 @@ class GameLink : public BrowserEvents {
   using FocusObserver =
       std::function<void(CefRefPtr<CefFrame> frame, bool elementFocused)>;
   using MessageObserver =
-      std::function<void(CefRefPtr<CefFrame> frame, const std::string& text)>;
+      std::function<void(CefRefPtr<CefFrame> frame,
+                         CefRefPtr<CefProcessMessage> message)>;
 
   GameLink();
   GameLink(const GameLink&) = delete;
@@ -79,7 +81,7 @@ class GameLink : public BrowserEvents {
   // Sends any message to the frame's renderer.
   void SendRaw(CefRefPtr<CefFrame> frame, CefRefPtr<CefProcessMessage> message);
   void SetFocusObserver(FocusObserver observer);
-  // Sees every message from any renderer first, as text.
+  // Sees every message from any renderer first.
   void SetMessageObserver(MessageObserver observer) { onMessage = observer; }
 
   // BrowserEvents methods:

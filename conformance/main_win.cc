@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -68,19 +70,43 @@ std::wstring ExecutableFolder() {
   return path.substr(0, path.find_last_of(L"\\/"));
 }
 
+// The system's text for an error code, without the line end.
+std::string ErrorText(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = length > 0 ? std::wstring(text, length) : L"";
+  if (text) {
+    LocalFree(text);
+  }
+  while (!message.empty() &&
+         (message.back() == L'\n' || message.back() == L'\r' ||
+          message.back() == L' ' || message.back() == L'.')) {
+    message.pop_back();
+  }
+  return "error " + std::to_string(code) +
+         (message.empty() ? "" : " (" + Utf8(message) + ")");
+}
+
 // A fresh absolute folder per run: a second CEF on the same cache folder
-// would exit at once.
-std::wstring NewRunFolder(const std::wstring& base) {
+// would exit at once. False, with the reason, when it cannot be made.
+bool NewRunFolder(const std::wstring& base,
+                  std::wstring& folder,
+                  std::string& error) {
   SYSTEMTIME now;
   GetLocalTime(&now);
   wchar_t name[64];
   swprintf(name, 64, L"\\conformance-run-%04u%02u%02u-%02u%02u%02u-%lu",
            now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
            GetCurrentProcessId());
-  const std::wstring runs = base;
-  const std::wstring folder = runs + name;
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
+  folder = base + name;
+  if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+    error = ErrorText(GetLastError());
+    return false;
+  }
+  return true;
 }
 
 DWORD WINAPI Watchdog(LPVOID) {
@@ -167,20 +193,49 @@ int Run() {
   SetConsoleOutputCP(CP_UTF8);
   CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr);
 
-  CheckReport report(PrintLine);
   const std::wstring folder = ExecutableFolder();
   const std::wstring launcher = folder + L"\\cef-launcher.exe";
-  report.Info(VersionText());
-  if (GetFileAttributesW(launcher.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    PrintLine("CEF could not be started: no cef-launcher.exe in " +
-              Utf8(folder));
+  std::wstring runFolder;
+  std::string runFolderError;
+  if (!NewRunFolder(folder, runFolder, runFolderError)) {
+    PrintLine("CEF could not be started: cannot create the run folder " +
+              Utf8(runFolder) + ": " + runFolderError);
     return kExitNotStarted;
   }
-
-  const std::wstring runFolder = NewRunFolder(folder);
-  const std::wstring cacheFolder = runFolder + L"\\cache";
-  const std::string reportPath = Utf8(runFolder + L"\\report.txt");
+  // Wide: the folder may have any name the user gave it.
+  const std::wstring reportFileName = runFolder + L"\\report.txt";
+  const std::string reportPath = Utf8(reportFileName);
+  ReportFile reportFile;
+  std::string reportError;
+  if (!reportFile.Open(std::filesystem::path(reportFileName), reportError)) {
+    PrintLine("CEF could not be started: cannot write " + reportPath + ": " +
+              reportError);
+    return kExitNotStarted;
+  }
+  bool reportWritten = true;
+  CheckReport report([&](const std::string& line) {
+    PrintLine(line);
+    reportWritten = reportFile.Append(line) && reportWritten;
+  });
+  report.Info(VersionText());
   report.Info("run folder: " + Utf8(runFolder));
+  // With another API hash CEF's wrapper calls nothing in libcef.dll and
+  // CefExecuteProcess returns 0, which would read as a finished run.
+  const char* libraryHash = cef_api_hash(0);
+  if (!libraryHash || std::strcmp(libraryHash, CEF_API_HASH_PLATFORM) != 0) {
+    report.Say(
+        std::string("CEF could not be started: libcef.dll has API hash ") +
+        (libraryHash ? libraryHash : "(none)") +
+        ", this program needs " CEF_API_HASH_PLATFORM
+        " (a CEF 130.1.x release for 32-bit Windows)");
+    return kExitNotStarted;
+  }
+  if (GetFileAttributesW(launcher.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    report.Say("CEF could not be started: no cef-launcher.exe in " +
+               Utf8(folder));
+    return kExitNotStarted;
+  }
+  const std::wstring cacheFolder = runFolder + L"\\cache";
 
   CefRefPtr<ConformanceClient> client = new ConformanceClient();
   RealCefHost host(client, new PageServer(), VersionText());
@@ -204,10 +259,8 @@ int Run() {
   CefMainArgs mainArgs(GetModuleHandleW(nullptr));
   const int processResult = CefExecuteProcess(mainArgs, app, nullptr);
   if (processResult >= 0) {
-    PrintLine("CEF could not be started: CefExecuteProcess returned " +
-              std::to_string(processResult) +
-              " in the browser process (0 means a libcef.dll with another "
-              "API hash)");
+    report.Say("CEF could not be started: CefExecuteProcess returned " +
+               std::to_string(processResult) + " in the browser process");
     return kExitNotStarted;
   }
 
@@ -219,11 +272,13 @@ int Run() {
   CefString(&settings.root_cache_path) = cacheFolder;
   CefString(&settings.cache_path) = cacheFolder;
   CefString(&settings.log_file) = runFolder + L"\\cef.log";
-  settings.log_severity = LOGSEVERITY_WARNING;
+  // INFO: Chromium logs page console messages, child process launches and
+  // load failures at INFO; WARNING would leave only crashes and errors.
+  settings.log_severity = LOGSEVERITY_INFO;
   if (!CefInitialize(mainArgs, settings, app, nullptr)) {
-    PrintLine("CEF could not be started: CefInitialize failed, exit code " +
-              std::to_string(CefGetExitCode()) + " (log: " + Utf8(runFolder) +
-              "\\cef.log)");
+    report.Say("CEF could not be started: CefInitialize failed, exit code " +
+               std::to_string(CefGetExitCode()) + " (log: " + Utf8(runFolder) +
+               "\\cef.log)");
     return kExitNotStarted;
   }
   CefRunMessageLoop();
@@ -233,11 +288,8 @@ int Run() {
   CefShutdown();
 
   report.Finish();
-  if (report.WriteTo(reportPath)) {
-    PrintLine("report: " + reportPath);
-  } else {
-    PrintLine("report: could not write " + reportPath);
-  }
+  PrintLine(reportWritten ? "report: " + reportPath
+                          : "report: could not write all of " + reportPath);
   return report.AllPassed() ? 0 : kExitFailed;
 }
 
@@ -246,7 +298,10 @@ int Run() {
 
 namespace {
 
+bool entryRan = false;
+
 int RunConformance(int, char*[]) {
+  entryRan = true;
   return conformance::Run();
 }
 
@@ -258,9 +313,12 @@ int main(int argc, char* argv[]) {
   // every thread; this reruns the entry point on a 4 MiB fiber.
   const int fiberResult =
       CefRunMainWithPreferredStackSize(RunConformance, argc, argv);
-  if (fiberResult >= 0) {
+  if (entryRan) {
     return fiberResult;
   }
+  // The entry never ran: a libcef.dll with another API hash (the wrapper
+  // then returns 0 untouched), or no fiber. Run() checks the hash first and
+  // says why before it starts anything of CEF.
 #endif
   return RunConformance(argc, argv);
 }

@@ -63,6 +63,32 @@ std::string SecondString(const PageCall& call) {
 
 constexpr int kMiB = 1024 * 1024;
 
+std::string TypeName(cef_value_type_t type) {
+  switch (type) {
+    case VTYPE_INVALID:
+      return "INVALID";
+    case VTYPE_NULL:
+      return "NULL";
+    case VTYPE_BOOL:
+      return "BOOL";
+    case VTYPE_INT:
+      return "INT";
+    case VTYPE_DOUBLE:
+      return "DOUBLE";
+    case VTYPE_STRING:
+      return "STRING";
+    case VTYPE_BINARY:
+      return "BINARY";
+    case VTYPE_DICTIONARY:
+      return "DICTIONARY";
+    case VTYPE_LIST:
+      return "LIST";
+    default:
+      break;
+  }
+  return "type " + std::to_string(static_cast<int>(type));
+}
+
 std::string Level(float level) {
   char text[32];
   std::snprintf(text, sizeof(text), "%.6g", level);
@@ -76,9 +102,10 @@ Runner::Runner(PageHost& pageHost, CheckReport& checkReport, Options runOptions)
       report(checkReport),
       options(std::move(runOptions)),
       link() {
+  // The size budget last: its 140 MiB page is the step most likely to
+  // exhaust a 32-bit browser process, and every other verdict is in by then.
   steps = {
       {"page to game values", &Runner::PageValues},
-      {"the size budget", &Runner::SizeBudget},
       {"ids across frames", &Runner::IdsAcrossFrames},
       {"replies", &Runner::Replies},
       {"a reply after navigation", &Runner::StrandedReply},
@@ -88,7 +115,14 @@ Runner::Runner(PageHost& pageHost, CheckReport& checkReport, Options runOptions)
       {"custom schemes", &Runner::Schemes},
       {"audio service", &Runner::Audio},
       {"figures", &Runner::Figures},
+      {"the size budget", &Runner::SizeBudget},
   };
+  if (!options.onlySteps.empty()) {
+    std::erase_if(steps, [this](const Step& step) {
+      return std::find(options.onlySteps.begin(), options.onlySteps.end(),
+                       step.name) == options.onlySteps.end();
+    });
+  }
   link.Answer("conformance.ready",
               [this](const PageCall& call, std::shared_ptr<CallAnswer> answer) {
                 answer->Result(Null());
@@ -100,6 +134,21 @@ Runner::Runner(PageHost& pageHost, CheckReport& checkReport, Options runOptions)
                 readyWaiters.erase(waiter);
                 ready(call.frame);
               });
+}
+
+Runner::~Runner() {
+  token.reset();
+}
+
+void Runner::Post(std::function<void()> task, int64_t delayMs) {
+  std::weak_ptr<char> alive = token;
+  host.PostDelayed(
+      [alive, task] {
+        if (alive.lock()) {
+          task();
+        }
+      },
+      delayMs);
 }
 
 void Runner::PrepareBeforeStart() {
@@ -129,6 +178,7 @@ void Runner::RunStep(size_t index) {
   current = index;
   ++generation;
   open.clear();
+  lastSeen.clear();
   holding.clear();
   readyWaiters.clear();
   if (index >= steps.size()) {
@@ -140,7 +190,7 @@ void Runner::RunStep(size_t index) {
     return;
   }
   const int stepGeneration = generation;
-  host.PostDelayed(
+  Post(
       [this, stepGeneration] {
         if (stepGeneration != generation) {
           return;
@@ -148,9 +198,13 @@ void Runner::RunStep(size_t index) {
         const std::string waited =
             holding.empty() ? "" : " (waiting for " + holding + ")";
         for (const std::string& check : open) {
-          report.Fail(check, "timed out after " +
-                                 std::to_string(options.stepTimeoutMs) + " ms" +
-                                 waited);
+          auto seen = lastSeen.find(check);
+          report.Fail(
+              check,
+              "timed out after " + std::to_string(options.stepTimeoutMs) +
+                  " ms" + waited +
+                  (seen == lastSeen.end() ? ""
+                                          : "; last seen: " + seen->second));
         }
         if (open.empty()) {
           report.Fail(steps[current].name,
@@ -171,7 +225,7 @@ void Runner::EndStep() {
   const size_t next = current + 1;
   ++generation;
   // From a fresh task: the step may end inside a message callback.
-  host.PostDelayed([this, next] { RunStep(next); }, 0);
+  Post([this, next] { RunStep(next); }, 0);
 }
 
 void Runner::Expect(const std::string& check) {
@@ -180,13 +234,14 @@ void Runner::Expect(const std::string& check) {
 
 void Runner::Check(const std::string& check,
                    const std::string& seen,
-                   const std::string& expected) {
+                   const std::string& expected,
+                   const std::string& note) {
   auto found = std::find(open.begin(), open.end(), check);
   if (found == open.end()) {
     return;
   }
   open.erase(found);
-  report.Compare(check, seen, expected);
+  report.Compare(check, seen, expected, note);
   if (open.empty() && holding.empty()) {
     EndStep();
   }
@@ -321,26 +376,19 @@ void Runner::SizeBudget() {
                                   std::shared_ptr<CallAnswer> answer) {
     answer->Result(Null());
     // The value is too big to print; its shape shows where it was cut.
+    // Only types are read: reading the 100 MiB string would make CEF build a
+    // 200 MiB UTF-16 copy in the browser process, more than a 32-bit process
+    // may find in one piece.
     std::string seen = "not a list of two";
     CefRefPtr<CefListValue> arguments = call.arguments;
     if (arguments->GetSize() == 1 && arguments->GetType(0) == VTYPE_LIST &&
         arguments->GetList(0)->GetSize() == 2) {
       CefRefPtr<CefListValue> parts = arguments->GetList(0);
-      const std::string first =
-          parts->GetType(0) == VTYPE_STRING
-              ? "STRING of " + std::to_string(parts->GetString(0).length()) +
-                    " characters"
-              : WireText(parts->GetValue(0)).substr(0, 40);
-      const std::string second =
-          parts->GetType(1) == VTYPE_STRING
-              ? "STRING of " + std::to_string(parts->GetString(1).length()) +
-                    " characters"
-              : WireText(parts->GetValue(1)).substr(0, 40);
-      seen = "[LIST [" + first + ", " + second + "]]";
+      seen = "[LIST [" + TypeName(parts->GetType(0)) + ", " +
+             TypeName(parts->GetType(1)) + "]]";
     }
     Check("page to game: a value past the size budget", seen,
-          "[LIST [STRING of " + std::to_string(100 * kMiB) +
-              " characters, NULL]]");
+          "[LIST [STRING, NULL]]");
   });
   link.Answer("thrown", [this](const PageCall& call,
                                std::shared_ptr<CallAnswer> answer) {
@@ -502,10 +550,30 @@ void Runner::StrandedReply() {
            "conformance.ready(\"strand-" + page + "\");\n";
   };
   WhenReady("strand-a", [this, script](CefRefPtr<CefFrame> first) {
-    WhenReady("strand-b", [this](CefRefPtr<CefFrame> second) {
+    const std::string firstFrame = FrameId(first);
+    WhenReady("strand-b", [this, firstFrame](CefRefPtr<CefFrame> second) {
+      // The check above passes whether or not the late reply reached the
+      // renderer; this line says which it was.
+      std::string fate = "not sent: the old page's call never arrived";
       if (heldAnswer) {
-        heldAnswer->Result(String("late"));
+        const cef_launcher_peer::SendStatus status =
+            heldAnswer->Result(String("late"));
+        if (status == cef_launcher_peer::SendStatus::kSent) {
+          fate = FrameId(second) == firstFrame
+                     ? "sent to the new document (the navigation kept the "
+                       "frame)"
+                     : "sent to the old frame; the new document is in "
+                       "another and never saw it";
+        } else if (status == cef_launcher_peer::SendStatus::kFrameGone) {
+          fate =
+              "not sent: the frame is gone (the navigation swapped it), so "
+              "the launcher was not tested";
+        } else {
+          fate = std::string("not sent: ") +
+                 cef_launcher_peer::SendStatusText(status);
+        }
       }
+      report.Info("a reply after navigation: the late reply was " + fate);
       // A round trip on the new page: the late reply has been handled.
       CallPage(second, "api.none", nullptr, [this](const PageReply&) {
         if (heldSecondAnswer) {
@@ -554,23 +622,30 @@ void Runner::Malformed() {
   Expect("malformed messages: none answered");
   Expect("malformed messages: the page still answers");
   WhenReady("malformed", [this](CefRefPtr<CefFrame> frame) {
-    frameMessages.clear();
+    frameAnswers.clear();
     watchedFrame = FrameId(frame);
-    link.SetMessageObserver(
-        [this](CefRefPtr<CefFrame> from, const std::string& text) {
-          if (FrameId(from) == watchedFrame) {
-            frameMessages.push_back(text);
-          }
-        });
+    // Only Results and Errors answer a Call; a focus report or a Call the
+    // page makes meanwhile is no answer.
+    link.SetMessageObserver([this](CefRefPtr<CefFrame> from,
+                                   CefRefPtr<CefProcessMessage> message) {
+      if (FrameId(from) != watchedFrame || message->GetName() != "qrx") {
+        return;
+      }
+      CefRefPtr<CefListValue> fields = message->GetArgumentList();
+      if (fields && fields->GetSize() > 0 && fields->GetType(0) == VTYPE_INT &&
+          (fields->GetInt(0) == 1 || fields->GetInt(0) == 2)) {
+        frameAnswers.push_back(WireText(message));
+      }
+    });
     for (const MalformedCase& malformed : MalformedCases()) {
       link.SendRaw(frame, malformed.message());
     }
     CallPage(frame, "api.value", nullptr, [this](const PageReply& reply) {
       link.SetMessageObserver(nullptr);
       std::string seen = "none";
-      // The last message is the reply to the good call.
-      for (size_t i = 0; i + 1 < frameMessages.size(); ++i) {
-        seen = (seen == "none" ? "" : seen + "; ") + frameMessages[i];
+      // The last answer is the reply to the good call.
+      for (size_t i = 0; i + 1 < frameAnswers.size(); ++i) {
+        seen = (seen == "none" ? "" : seen + "; ") + frameAnswers[i];
       }
       Check("malformed messages: none answered", seen, "none");
       Check("malformed messages: the page still answers", reply.Text(),
@@ -660,20 +735,20 @@ constexpr char kAudioLevelCheck[] =
     "audio service: every audio session of that process has the level "
     "written";
 constexpr int64_t kAudioPollMs = 250;
+// Sessions unchanged over this many polls (a second) count as stable.
+constexpr int kAudioStablePolls = 5;
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return text;
+std::string Sessions(size_t count) {
+  return std::to_string(count) + (count == 1 ? " session" : " sessions");
 }
 
 }  // namespace
 
 // A page plays silence; the audio service CEF starts for it must be the
 // launcher, consume the volume file and give its sessions that level.
+// Everything is polled until it holds: the launcher writes its pid before it
+// reads the file and sets the level, and sessions come and go while the
+// stream starts.
 void Runner::Audio() {
   std::string whyNot;
   if (!host.CanCheckAudio(whyNot)) {
@@ -693,36 +768,67 @@ void Runner::Audio() {
        {kAudioPidCheck, kAudioRoleCheck, kAudioFileCheck, kAudioLevelCheck}) {
     Expect(check);
   }
+  audioPageState.clear();
+  audioProcessId.reset();
+  audioVolumes.clear();
+  audioStablePolls = 0;
+  link.Answer("audio.state",
+              [this](const PageCall& call, std::shared_ptr<CallAnswer> answer) {
+                answer->Result(Null());
+                audioPageState = FirstString(call);
+              });
   host.OpenPage("audio",
                 "const context = new AudioContext();\n"
                 "const silence = context.createConstantSource();\n"
                 "silence.offset.value = 0;\n"
                 "silence.connect(context.destination);\n"
                 "silence.start();\n"
-                "context.resume();\n"
+                "const tell = () => squirrel.call(\"audio.state\", "
+                "context.state);\n"
+                "context.onstatechange = tell;\n"
+                "context.resume().then(tell, (e) =>\n"
+                "  squirrel.call(\"audio.state\", \"resume failed: \" + e));\n"
+                "tell();\n"
                 "conformance.ready(\"audio\");\n");
-  WaitForAudioService();
+  PollAudioService();
 }
 
-void Runner::WaitForAudioService() {
-  const int stepGeneration = generation;
-  std::optional<uint32_t> processId =
-      cef_launcher_peer::ReadAudioServicePid(options.userDataDir);
-  if (!processId) {
-    host.PostDelayed(
-        [this, stepGeneration] {
-          if (stepGeneration == generation) {
-            WaitForAudioService();
-          }
-        },
-        kAudioPollMs);
+void Runner::PollAudioService() {
+  if (!audioProcessId) {
+    audioProcessId =
+        cef_launcher_peer::ReadAudioServicePid(options.userDataDir);
+    if (audioProcessId) {
+      CheckAudioProcess(*audioProcessId);
+    } else {
+      Note(kAudioPidCheck,
+           "no process id in " +
+               cef_launcher_peer::AudioServicePidFile(options.userDataDir));
+    }
+  }
+  CheckVolumeFileGone();
+  if (audioProcessId) {
+    CheckAudioLevels(*audioProcessId);
+  }
+  if (std::find(open.begin(), open.end(), kAudioFileCheck) == open.end() &&
+      std::find(open.begin(), open.end(), kAudioLevelCheck) == open.end()) {
     return;
   }
+  const int stepGeneration = generation;
+  Post(
+      [this, stepGeneration] {
+        if (stepGeneration == generation) {
+          PollAudioService();
+        }
+      },
+      kAudioPollMs);
+}
+
+void Runner::CheckAudioProcess(uint32_t processId) {
   std::string image;
-  const bool running = host.RunningProcessImage(*processId, image);
+  const bool running = host.RunningProcessImage(processId, image);
   Check(kAudioPidCheck,
         running ? "a running process"
-                : "process " + std::to_string(*processId) + ", not running",
+                : "process " + std::to_string(processId) + ", not running",
         "a running process");
 
   const std::string commandLine =
@@ -731,47 +837,86 @@ void Runner::WaitForAudioService() {
       commandLine.find("--type=utility") != std::string::npos &&
       commandLine.find("--utility-sub-type=audio.mojom.AudioService") !=
           std::string::npos;
-  const bool launcher = Lower(image) == Lower(options.launcherPath);
+  // The same file, however the two paths are spelled (case, short names,
+  // links).
+  std::string program;
+  if (!running) {
+    program = "no running program";
+  } else {
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(
+        PathFromUtf8(image), PathFromUtf8(options.launcherPath), error);
+    program = error ? "program " + image + " (not comparable with " +
+                          options.launcherPath + ": " + error.message() + ")"
+              : same ? "the launcher"
+                     : "program " + image;
+  }
   Check(kAudioRoleCheck,
-        (launcher ? std::string("the launcher") : "program " + image) + ", " +
+        program + ", " +
             (audioRole ? std::string("audio role")
                        : "command line " + commandLine),
         "the launcher, audio role");
-
-  std::error_code error;
-  const bool volumeFileLeft = std::filesystem::exists(
-      PathFromUtf8(
-          cef_launcher_peer::AudioServiceVolumeFile(options.userDataDir)),
-      error);
-  Check(kAudioFileCheck, volumeFileLeft ? "still there" : "gone", "gone");
-  CheckAudioSessions(*processId);
 }
 
-void Runner::CheckAudioSessions(uint32_t processId) {
+void Runner::CheckVolumeFileGone() {
+  if (std::find(open.begin(), open.end(), kAudioFileCheck) == open.end()) {
+    return;
+  }
+  const std::string path =
+      cef_launcher_peer::AudioServiceVolumeFile(options.userDataDir);
+  std::error_code error;
+  const bool there = std::filesystem::exists(PathFromUtf8(path), error);
+  if (error) {
+    Check(kAudioFileCheck,
+          "cannot tell: " + error.message() + " (" + path + ")", "gone");
+  } else if (!there) {
+    Check(kAudioFileCheck, "gone", "gone");
+  } else {
+    Note(kAudioFileCheck, "still there");
+  }
+}
+
+void Runner::CheckAudioLevels(uint32_t processId) {
+  if (std::find(open.begin(), open.end(), kAudioLevelCheck) == open.end()) {
+    return;
+  }
+  // Until the page's stream runs, only the launcher's own keep-alive session
+  // may exist, and the check would test nothing of what CEF plays.
+  if (audioPageState != "running") {
+    Note(kAudioLevelCheck,
+         audioPageState.empty()
+             ? "the page has not reported its AudioContext's state"
+             : "the page's AudioContext is " + audioPageState);
+    audioStablePolls = 0;
+    return;
+  }
   std::vector<float> volumes;
   std::string error;
   if (!host.AudioSessionVolumes(processId, volumes, error)) {
     Skip(kAudioLevelCheck, error);
     return;
   }
-  if (volumes.empty()) {
-    // The session appears once the stream runs; poll until the time-out.
-    const int stepGeneration = generation;
-    host.PostDelayed(
-        [this, stepGeneration, processId] {
-          if (stepGeneration == generation) {
-            CheckAudioSessions(processId);
-          }
-        },
-        kAudioPollMs);
-    return;
-  }
-  std::string seen, expected;
+  std::string seen;
+  bool allAtLevel = !volumes.empty();
   for (float volume : volumes) {
     seen += (seen.empty() ? "" : ", ") + Level(volume);
-    expected += (expected.empty() ? "" : ", ") + Level(options.volumeLevel);
+    allAtLevel = allAtLevel && Level(volume) == Level(options.volumeLevel);
   }
-  Check(kAudioLevelCheck, seen, expected);
+  Note(kAudioLevelCheck,
+       Sessions(volumes.size()) + (seen.empty() ? "" : ": " + seen));
+  // Stable: the same sessions, all at the level, for kAudioStablePolls
+  // polls in a row.
+  if (!allAtLevel || volumes.size() != audioVolumes.size()) {
+    audioStablePolls = 0;
+  }
+  audioVolumes = volumes;
+  if (!allAtLevel || ++audioStablePolls < kAudioStablePolls) {
+    return;
+  }
+  Check(kAudioLevelCheck, "all at " + Level(options.volumeLevel),
+        "all at " + Level(options.volumeLevel),
+        Sessions(volumes.size()) + " seen, stable for " +
+            std::to_string((kAudioStablePolls - 1) * kAudioPollMs) + " ms");
 }
 
 // Figures, not checks: round trips of small calls and 1 MiB each way.

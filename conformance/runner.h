@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,11 +35,16 @@ class Runner {
     int roundTrips = 1000;
     // The level the audio check writes and expects on every session.
     float volumeLevel = 0.37f;
+    // Only the steps of these names run; empty: every step.
+    std::vector<std::string> onlySteps;
   };
 
   Runner(PageHost& pageHost, CheckReport& checkReport, Options runOptions);
   Runner(const Runner&) = delete;
   Runner& operator=(const Runner&) = delete;
+  // Clears the token every posted task holds: a task still queued when the
+  // runner goes does nothing.
+  ~Runner();
 
   // The events of every browser go here.
   BrowserEvents& Events() { return link; }
@@ -55,6 +61,8 @@ class Runner {
   };
 
   // Step machinery.
+  // Posts `task` to the UI thread; it runs only while this runner lives.
+  void Post(std::function<void()> task, int64_t delayMs);
   void RunStep(size_t index);
   void EndStep();
   void Expect(const std::string& check);
@@ -62,7 +70,12 @@ class Runner {
   // or from an ended step) is ignored. Ends the step once none is open.
   void Check(const std::string& check,
              const std::string& seen,
-             const std::string& expected);
+             const std::string& expected,
+             const std::string& note = "");
+  // What an open check saw last; a time-out shows it.
+  void Note(const std::string& check, const std::string& seen) {
+    lastSeen[check] = seen;
+  }
   void WhenReady(const std::string& pageName,
                  std::function<void(CefRefPtr<CefFrame>)> ready);
   void CallPage(CefRefPtr<CefFrame> frame,
@@ -86,8 +99,10 @@ class Runner {
   void Focus();
   void Schemes();
   void Audio();
-  void WaitForAudioService();
-  void CheckAudioSessions(uint32_t processId);
+  void PollAudioService();
+  void CheckAudioProcess(uint32_t processId);
+  void CheckVolumeFileGone();
+  void CheckAudioLevels(uint32_t processId);
   void Figures();
 
   PageHost& host;
@@ -98,6 +113,7 @@ class Runner {
   size_t current = 0;
   int generation = 0;
   std::vector<std::string> open;
+  std::map<std::string, std::string> lastSeen;
   std::string holding;
   std::function<void()> onFinished;
   bool done = false;
@@ -110,9 +126,16 @@ class Runner {
   std::shared_ptr<CallAnswer> heldAnswer;
   std::shared_ptr<CallAnswer> heldSecondAnswer;
   int strandedSettlements = 0;
-  std::vector<std::string> frameMessages;
+  std::vector<std::string> frameAnswers;
   std::string watchedFrame;
   bool volumeFileWritten = false;
+  std::string audioPageState;
+  std::optional<uint32_t> audioProcessId;
+  std::vector<float> audioVolumes;
+  int audioStablePolls = 0;
+
+  // Held weakly by every posted task; reset when the runner goes.
+  std::shared_ptr<char> token = std::make_shared<char>();
 };
 
 }  // namespace conformance

@@ -10,7 +10,7 @@ Reads the PE file itself (no Windows tools needed) and checks:
   - NvOptimusEnablement and AmdPowerXpressRequestHighPerformance exported by
     name as 32-bit data holding 1;
   - an application manifest (resource type 24, id 1) asking for "asInvoker"
-    with uiAccess false;
+    with uiAccess false and declaring Windows 10 as a supported OS;
   - cef_execute_process imported from libcef.dll;
   - CEF's x86 stack reserve of 0.5 MiB, and large-address awareness.
 
@@ -18,6 +18,7 @@ With --console it checks a console program built with CEF's settings (the
 conformance client) instead:
   - PE32 for i386;
   - the Windows console subsystem;
+  - the same application manifest;
   - imports from libcef.dll and otherwise only from DLLs that ship with
     Windows (no compiler runtime DLL);
   - the same stack reserve and large-address awareness.
@@ -39,6 +40,9 @@ SCN_MEM_EXECUTE = 0x20000000
 RT_MANIFEST = 24
 MANIFEST_ID = 1
 STACK_RESERVE = 0x80000
+# The supportedOS id of Windows 10 and 11.
+WINDOWS_10_ID = "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
+MANIFEST_CHECK = "manifest: asInvoker, Windows 10"
 GPU_EXPORTS = ("NvOptimusEnablement", "AmdPowerXpressRequestHighPerformance")
 # DLLs every Windows installation has; anything else beside libcef.dll would
 # have to be deployed with the program.
@@ -251,6 +255,11 @@ def check_manifest(pe):
     ui_access = levels[0].get("uiAccess")
     if ui_access != "false":
         failures.append('uiAccess is %r, not "false"' % ui_access)
+    systems = [element.get("Id", "").lower() for element in root.iter()
+               if local_name(element.tag) == "supportedOS"]
+    if WINDOWS_10_ID not in systems:
+        failures.append("no supportedOS entry for Windows 10 (%s)"
+                        % WINDOWS_10_ID)
     return failures
 
 
@@ -291,6 +300,7 @@ def run_checks(pe, console=False):
         yield "Windows console subsystem", (
             [] if pe.subsystem == SUBSYSTEM_WINDOWS_CUI else
             ["subsystem is %d, not 3" % pe.subsystem])
+        yield MANIFEST_CHECK, check_manifest(pe)
         yield "imports only libcef.dll and the system", (
             check_console_imports(pe))
         for check in common_checks(pe):
@@ -300,7 +310,7 @@ def run_checks(pe, console=False):
         [] if pe.subsystem == SUBSYSTEM_WINDOWS_GUI else
         ["subsystem is %d, not 2" % pe.subsystem])
     yield "GPU preference exports", check_exports(pe)
-    yield "asInvoker manifest", check_manifest(pe)
+    yield MANIFEST_CHECK, check_manifest(pe)
     yield "cef_execute_process from libcef.dll", check_import(pe)
     for check in common_checks(pe):
         yield check

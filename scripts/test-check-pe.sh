@@ -30,10 +30,12 @@ good_manifest=$repo/launcher/cef-launcher.manifest
 sed 's/level="asInvoker"/level="requireAdministrator"/' "$good_manifest" >"$work/admin.manifest"
 sed 's/uiAccess="false"/uiAccess="true"/' "$good_manifest" >"$work/uiaccess.manifest"
 sed 's/ uiAccess="false"//' "$good_manifest" >"$work/no-uiaccess.manifest"
+grep -v supportedOS "$good_manifest" >"$work/no-win10.manifest"
 for manifest in "$good_manifest" "$work/admin.manifest" "$work/uiaccess.manifest" \
-  "$work/no-uiaccess.manifest"; do
+  "$work/no-uiaccess.manifest" "$work/no-win10.manifest"; do
   grep -q requestedExecutionLevel "$manifest"
 done
+cmp -s "$good_manifest" "$work/no-win10.manifest" && { echo "no-win10.manifest unchanged" >&2; exit 1; }
 cmp -s "$good_manifest" "$work/admin.manifest" && { echo "admin.manifest unchanged" >&2; exit 1; }
 cmp -s "$good_manifest" "$work/uiaccess.manifest" && { echo "uiaccess.manifest unchanged" >&2; exit 1; }
 
@@ -44,7 +46,7 @@ build() {
   local laa=-Wl,--large-address-aware manifest=$good_manifest import=$work/libcef.dll.a
   local runtime=-static
   case $name in
-    console-*) subsystem=-mconsole manifest= ;;
+    console-*) subsystem=-mconsole ;;
   esac
   case $name in
     good) ;;
@@ -58,12 +60,16 @@ build() {
     admin-manifest) manifest=$work/admin.manifest ;;
     uiaccess-manifest) manifest=$work/uiaccess.manifest ;;
     no-uiaccess-manifest) manifest=$work/no-uiaccess.manifest ;;
+    no-win10-manifest) manifest=$work/no-win10.manifest ;;
     no-cef-import) defines+=" -DNO_CEF_CALL" ;;
     other-dll) import=$work/other.dll.a ;;
     default-stack) stack= ;;
     big-stack) stack=-Wl,--stack,0x400000 ;;
     no-large-address) laa= ;;
     console-good) ;;
+    console-no-manifest) manifest= ;;
+    console-admin-manifest) manifest=$work/admin.manifest ;;
+    console-no-win10-manifest) manifest=$work/no-win10.manifest ;;
     console-gui) subsystem=-mwindows ;;
     console-other-dll) import=$work/other.dll.a ;;
     console-no-cef-import) defines+=" -DNO_CEF_CALL" ;;
@@ -92,10 +98,11 @@ cases=(
   "no-amd|GPU preference exports"
   "mangled-exports|GPU preference exports"
   "function-exports|GPU preference exports"
-  "no-manifest|asInvoker manifest"
-  "admin-manifest|asInvoker manifest"
-  "uiaccess-manifest|asInvoker manifest"
-  "no-uiaccess-manifest|asInvoker manifest"
+  "no-manifest|manifest: asInvoker, Windows 10"
+  "admin-manifest|manifest: asInvoker, Windows 10"
+  "uiaccess-manifest|manifest: asInvoker, Windows 10"
+  "no-uiaccess-manifest|manifest: asInvoker, Windows 10"
+  "no-win10-manifest|manifest: asInvoker, Windows 10"
   "no-cef-import|cef_execute_process from libcef.dll"
   "other-dll|cef_execute_process from libcef.dll"
   "default-stack|stack reserve 0x80000"
@@ -105,6 +112,9 @@ cases=(
   "not-a-pe|readable PE file"
   "console-good|"
   "console-gui|Windows console subsystem"
+  "console-no-manifest|manifest: asInvoker, Windows 10"
+  "console-admin-manifest|manifest: asInvoker, Windows 10"
+  "console-no-win10-manifest|manifest: asInvoker, Windows 10"
   "console-other-dll|imports only libcef.dll and the system"
   "console-no-cef-import|imports only libcef.dll and the system"
   "console-dynamic-runtime|imports only libcef.dll and the system"

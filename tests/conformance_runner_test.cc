@@ -3,16 +3,20 @@
 // run still ends and goes on to the other checks.
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "bridge/bridge_message.h"
 #include "cefsim/conformance/sim_page_host.h"
 #include "conformance/check_report.h"
 #include "conformance/runner.h"
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
+#include "launcher/audio_files.h"
 #include "launcher/cef_launcher_application.h"
 
 namespace {
@@ -59,13 +63,34 @@ class LenientApplication : public CefLauncherApplication {
   }
 };
 
+// A renderer that meets a Call one entry too long with a focus report, and
+// answers nothing.
+class FocusReportingApplication : public CefLauncherApplication {
+ public:
+  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
+                                CefRefPtr<CefFrame> frame,
+                                CefProcessId sourceProcess,
+                                CefRefPtr<CefProcessMessage> message) override {
+    CefRefPtr<CefListValue> arguments = message->GetArgumentList();
+    if (message->GetName() == "qrx" && arguments->GetSize() == 5 &&
+        arguments->GetType(0) == VTYPE_INT && arguments->GetInt(0) == 0) {
+      frame->SendProcessMessage(PID_BROWSER,
+                                FocusChangeMessage{false}.ToProcessMessage());
+      return true;
+    }
+    return CefLauncherApplication::OnProcessMessageReceived(
+        browser, frame, sourceProcess, message);
+  }
+};
+
 struct RunOutcome {
   std::vector<std::string> lines;
   bool ended = false;
   bool allPassed = false;
 };
 
-RunOutcome RunOn(CefRefPtr<CefApp> application) {
+RunOutcome RunOn(CefRefPtr<CefApp> application,
+                 std::vector<std::string> onlySteps = {}) {
   nextCallId = 0;
   RunOutcome outcome;
   conformance::CheckReport report(
@@ -74,6 +99,7 @@ RunOutcome RunOn(CefRefPtr<CefApp> application) {
     conformance::SimPageHost host(application);
     conformance::Runner::Options options;
     options.roundTrips = 10;
+    options.onlySteps = std::move(onlySteps);
     conformance::Runner runner(host, report, options);
     host.SetEvents(&runner.Events());
     runner.Start([] {});
@@ -137,6 +163,83 @@ TEST(ConformanceRunnerTest, AnsweringAMalformedCallFailsWithTheReplySeen) {
                   "INT 900, INT 42] expected none"));
 }
 
+TEST(ConformanceRunnerTest, MalformedStepCountsOnlyResultsAndErrors) {
+  struct Case {
+    std::string name;
+    CefRefPtr<CefApp> application;
+    std::vector<std::string> failures;
+  };
+  const std::vector<Case> cases = {
+      {"the launcher", new CefLauncherApplication(), {}},
+      {"a focus report is no answer", new FocusReportingApplication(), {}},
+      {"a Result is",
+       new LenientApplication(),
+       {"FAIL  malformed messages: none answered: seen qrx [INT 1, INT 900, "
+        "INT 42] expected none"}},
+  };
+  for (const Case& run : cases) {
+    SCOPED_TRACE(run.name);
+    RunOutcome outcome = RunOn(run.application, {"malformed messages"});
+    EXPECT_TRUE(outcome.ended);
+    EXPECT_EQ(Failures(outcome), run.failures);
+    EXPECT_THAT(outcome.lines,
+                Contains(StartsWith(
+                    "conformance: " + std::to_string(2 - run.failures.size()) +
+                    " passed")));
+  }
+}
+
+TEST(ConformanceRunnerTest, TheLateReplyAfterNavigationIsAccountedFor) {
+  RunOutcome outcome =
+      RunOn(new CefLauncherApplication(), {"a reply after navigation"});
+  EXPECT_TRUE(outcome.allPassed);
+  // cefsim keeps the frame across the navigation, so the reply reached the
+  // renderer and the check tested the launcher.
+  EXPECT_THAT(outcome.lines,
+              Contains("INFO  a reply after navigation: the late reply was "
+                       "sent to the new document (the navigation kept the "
+                       "frame)"));
+}
+
+// A page host that only queues what is posted, for the runner's tasks.
+class QueueingHost : public conformance::PageHost {
+ public:
+  void OpenPage(const std::string&, const std::string&) override {}
+  void AddFrame(CefRefPtr<CefFrame>,
+                const std::string&,
+                const std::string&) override {}
+  void Navigate(CefRefPtr<CefFrame>,
+                const std::string&,
+                const std::string&) override {}
+  void Focus(CefRefPtr<CefFrame>, bool) override {}
+  void PostDelayed(std::function<void()> task, int64_t) override {
+    tasks.push_back(std::move(task));
+  }
+  bool CanFetchCustomSchemes(std::string&) const override { return true; }
+  bool CanCheckAudio(std::string&) const override { return true; }
+  std::string Description() const override { return "a queue"; }
+
+  std::vector<std::function<void()>> tasks;
+};
+
+TEST(ConformanceRunnerTest, TasksDueAfterTheRunnerWentDoNothing) {
+  std::vector<std::string> lines;
+  conformance::CheckReport report(
+      [&](const std::string& line) { lines.push_back(line); });
+  QueueingHost host;
+  {
+    conformance::Runner runner(host, report, conformance::Runner::Options());
+    runner.Start([] {});
+  }
+  // The first step's time-out, among others, is still queued.
+  ASSERT_FALSE(host.tasks.empty());
+  const size_t before = lines.size();
+  for (std::function<void()>& task : host.tasks) {
+    task();
+  }
+  EXPECT_EQ(lines.size(), before) << lines.back();
+}
+
 TEST(CheckReportTest, LinesSummaryAndFile) {
   std::vector<std::string> shown;
   conformance::CheckReport report(
@@ -166,6 +269,37 @@ TEST(CheckReportTest, LinesSummaryAndFile) {
     expected += line + "\n";
   }
   EXPECT_EQ(text.str(), expected);
+}
+
+TEST(CheckReportTest, TheReportFileHoldsEachLineOnceItIsAdded) {
+  // A folder name outside ASCII, as a user's games folder may have.
+  const std::filesystem::path folder =
+      std::filesystem::path(testing::TempDir()) / PathFromUtf8(
+                                                      "Spiele \xC3\x9C"
+                                                      "bersicht");
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path path = folder / "report.txt";
+  auto contents = [&path] {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  };
+
+  conformance::ReportFile file;
+  std::string error;
+  ASSERT_TRUE(file.Open(path, error)) << error;
+  EXPECT_TRUE(file.Append("INFO  first"));
+  // Read while the file is still open: a run that dies keeps this much.
+  EXPECT_EQ(contents(), "INFO  first\n");
+  EXPECT_TRUE(file.Append("CEF could not be started: \xC3\xBC"));
+  EXPECT_EQ(contents(), "INFO  first\nCEF could not be started: \xC3\xBC\n");
+
+  conformance::ReportFile missing;
+  EXPECT_FALSE(missing.Open(folder / "no such folder" / "report.txt", error));
+  EXPECT_THAT(error, HasSubstr("No such file"));
+  EXPECT_FALSE(missing.Append("nowhere"));
 }
 
 TEST(CheckReportTest, LongTextsAreShortenedOnACharacterBoundary) {
