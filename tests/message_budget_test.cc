@@ -103,18 +103,52 @@ TEST_P(MessageBudgetTest, ReturnedToTheBrowserArrivesCut) {
   ExpectCutAndWellUsed(LastSent(), reply->value);
 }
 
+std::string CaseName(const testing::TestParamInfo<BudgetCase>& info) {
+  std::string name;
+  for (const char* c = info.param.name; *c; ++c) {
+    if (std::isalnum(static_cast<unsigned char>(*c))) {
+      name += *c;
+    }
+  }
+  return name;
+}
+
 INSTANTIATE_TEST_SUITE_P(PastOneMessage,
                          MessageBudgetTest,
                          testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<BudgetCase>& info) {
-                           std::string name;
-                           for (const char* c = info.param.name; *c; ++c) {
-                             if (std::isalnum(static_cast<unsigned char>(*c))) {
-                               name += *c;
-                             }
-                           }
-                           return name;
-                         });
+                         CaseName);
+
+// The same cuts after one buffer that takes all but 256 KiB of the budget:
+// they fall among 40,000 small entries, a fraction of the work above.
+std::vector<BudgetCase> CutAfterBufferCases() {
+  constexpr size_t kEntries = 40000;
+  constexpr size_t kLeft = 256 << 10;
+  static const std::string buffer =
+      "new ArrayBuffer(" +
+      std::to_string(kMaxConvertedBytes - EncodedListBytes(kEntries + 1) -
+                     kLeft) +
+      ")";
+  static const std::string entries =
+      "Array.from({length: " + std::to_string(kEntries) + "}, () => ";
+  static const std::string arrays =
+      "[" + buffer + "].concat(" + entries + "[]))";
+  static const std::string objects =
+      "[" + buffer + "].concat(" + entries + "({})))";
+  static const std::string strings =
+      "[" + buffer + "].concat(" + entries + "'x'))";
+  // The Maps run out the budget; the list after them no longer fits.
+  static const std::string maps = "({buffer: " + buffer + ", maps: " + entries +
+                                  "new Map()), rest: " + entries + "0)})";
+  return {{"empty arrays", arrays.c_str()},
+          {"empty objects", objects.c_str()},
+          {"one-character strings", strings.c_str()},
+          {"Maps in an object", maps.c_str(), VTYPE_DICTIONARY}};
+}
+
+INSTANTIATE_TEST_SUITE_P(CutAfterOneBuffer,
+                         MessageBudgetTest,
+                         testing::ValuesIn(CutAfterBufferCases()),
+                         CaseName);
 
 using ErrorReplyTest = PageTest;
 
