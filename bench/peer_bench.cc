@@ -1,11 +1,17 @@
 // The peer library's own cost: one received Call decoded, dispatched and
 // answered (the Result encoded and sent), and a CallPage round trip through
-// cefsim's browser side and the real renderer.
+// cefsim's browser side and the real renderer. Each is paired with the same
+// work done by hand with the bare codec and frame send, so that the two run
+// side by side and their difference is what the library adds.
 
 #include <benchmark/benchmark.h>
 
+#include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <variant>
 
 #include "bridge/bridge_message.h"
 #include "cefsim/renderer_harness.h"
@@ -113,5 +119,123 @@ void BM_PeerCallPageRoundTrip(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_PeerCallPageRoundTrip);
+
+// A host without the library: decodes with the codec, keeps its own table
+// of calls by id and answers Calls by name, nothing more.
+class BareClient : public CefClient {
+ public:
+  using Answer = std::function<CefRefPtr<CefValue>(const CallMessage&)>;
+
+  bool OnProcessMessageReceived(CefRefPtr<CefBrowser> /*browser*/,
+                                CefRefPtr<CefFrame> frame,
+                                CefProcessId /*source*/,
+                                CefRefPtr<CefProcessMessage> message) override {
+    std::optional<BridgeMessage> decoded = ParseBridgeMessage(message);
+    if (!decoded) {
+      return false;
+    }
+    if (auto* call = std::get_if<CallMessage>(&*decoded)) {
+      auto handler = answers.find(call->function);
+      if (handler != answers.end()) {
+        frame->SendProcessMessage(
+            PID_RENDERER,
+            ResultMessage{call->id, handler->second(*call)}.ToProcessMessage());
+      }
+      return true;
+    }
+    if (auto* result = std::get_if<ResultMessage>(&*decoded)) {
+      auto it = calls.find(result->id);
+      if (it != calls.end()) {
+        std::function<void(CefRefPtr<CefValue>)> done = std::move(it->second);
+        calls.erase(it);
+        done(result->value);
+      }
+    }
+    return true;
+  }
+
+  void Call(CefRefPtr<CefFrame> frame,
+            const std::string& path,
+            CefRefPtr<CefListValue> arguments,
+            std::function<void(CefRefPtr<CefValue>)> done) {
+    const int32_t id = nextId++;
+    calls[id] = std::move(done);
+    frame->SendProcessMessage(
+        PID_RENDERER, CallMessage(path, arguments, id).ToProcessMessage());
+  }
+
+  std::map<std::string, Answer> answers;
+  std::map<int32_t, std::function<void(CefRefPtr<CefValue>)>> calls;
+  int32_t nextId = 0;
+
+ private:
+  IMPLEMENT_REFCOUNTING(BareClient);
+};
+
+struct BarePage {
+  BarePage()
+      : application(new CefLauncherApplication()),
+        harness(std::make_unique<cefsim::RendererHarness>(application)),
+        client(new BareClient()) {
+    harness->SetClient(client);
+    const cefsim::BrowserInfo info = harness->OpenBrowser();
+    frameId = info.frameIds[0];
+    harness->RunScript(frameId, "window.add = (a, b) => a + b;");
+  }
+
+  CefRefPtr<CefLauncherApplication> application;
+  std::unique_ptr<cefsim::RendererHarness> harness;
+  CefRefPtr<BareClient> client;
+  std::string frameId;
+};
+
+// BM_PeerAnswerCall's work by hand.
+void BM_BareAnswerCall(benchmark::State& state) {
+  BarePage page;
+  page.client->answers["getPlayer"] = [](const CallMessage& call) {
+    return cef_launcher_peer::Object(
+        {{"name", cef_launcher_peer::String("Alice")},
+         {"level", call.arguments->GetValue(0)}});
+  };
+  CefRefPtr<CefBrowser> browser = page.harness->HostBrowser(1);
+  CefRefPtr<CefFrame> frame = page.harness->HostFrame(page.frameId);
+  CefRefPtr<CefListValue> arguments =
+      cef_launcher_peer::MakeList({cef_launcher_peer::Int(7)});
+  CefRefPtr<CefProcessMessage> received =
+      CallMessage("getPlayer", arguments, 1).ToProcessMessage()->Copy();
+  int sent = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(page.client->OnProcessMessageReceived(
+        browser, frame, PID_RENDERER, received));
+    if (++sent == 4096) {
+      state.PauseTiming();
+      page.harness->RunUntilIdle();
+      sent = 0;
+      state.ResumeTiming();
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BareAnswerCall);
+
+// BM_PeerCallPageRoundTrip's round trip by hand.
+void BM_BareCallPageRoundTrip(benchmark::State& state) {
+  BarePage page;
+  CefRefPtr<CefFrame> frame = page.harness->HostFrame(page.frameId);
+  int total = 0;
+  for (auto _ : state) {
+    page.client->Call(
+        frame, "add",
+        cef_launcher_peer::MakeList(
+            {cef_launcher_peer::Int(1), cef_launcher_peer::Int(2)}),
+        [&total](CefRefPtr<CefValue> value) { total += value->GetInt(); });
+    page.harness->RunUntilIdle();
+  }
+  if (total != 3 * static_cast<int>(state.iterations())) {
+    state.SkipWithError("a call went unanswered");
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BareCallPageRoundTrip);
 
 }  // namespace

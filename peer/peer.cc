@@ -22,7 +22,6 @@ namespace {
 
 struct PendingPageCall {
   std::string frameId;
-  int browserId = 0;
   uint64_t serial = 0;
   PageCallback callback;
 };
@@ -291,8 +290,9 @@ struct PeerCore {
 
   static Reply MakeReply(std::shared_ptr<PeerCore> peerCore,
                          CefRefPtr<CefFrame> frame,
+                         const std::string& frameId,
                          int32_t id) {
-    return Reply(std::move(peerCore), std::move(frame), id);
+    return Reply(std::move(peerCore), std::move(frame), frameId, id);
   }
 
   std::weak_ptr<PeerCore> self;
@@ -375,10 +375,7 @@ SendStatus PeerCore::CallPage(const CefRefPtr<CefFrame>& frame,
     Refuse(path, "the time-out could not be posted", id, std::move(callback));
     return SendStatus::kNoTimer;
   }
-  CefRefPtr<CefBrowser> browser = frame->GetBrowser();
-  Add(id,
-      PendingPageCall{FrameIdOf(frame), browser ? browser->GetIdentifier() : 0,
-                      serial, std::move(callback)});
+  Add(id, PendingPageCall{FrameIdOf(frame), serial, std::move(callback)});
   frame->SendProcessMessage(PID_RENDERER, message);
   return SendStatus::kSent;
 }
@@ -411,10 +408,11 @@ const char* SendStatusText(SendStatus status) {
 
 Reply::Reply(std::shared_ptr<PeerCore> peerCore,
              CefRefPtr<CefFrame> callFrame,
+             std::string frameId,
              int32_t id)
     : core(std::move(peerCore)),
       frame(std::move(callFrame)),
-      callFrameId(FrameIdOf(frame)),
+      callFrameId(std::move(frameId)),
       callId(id) {
   link = core->Link(callFrameId);
 }
@@ -584,7 +582,7 @@ bool ReceiveOnUi(const std::shared_ptr<PeerCore>& keep,
   if (auto* call = std::get_if<CallMessage>(&*decoded)) {
     PageCall pageCall{browser,        frame,           frameId, call->id,
                       call->function, call->arguments, message};
-    Reply reply = PeerCore::MakeReply(keep, frame, call->id);
+    Reply reply = PeerCore::MakeReply(keep, frame, frameId, call->id);
     if (keep->shutDown) {
       reply.Error(kShutDownText);
       return true;
@@ -717,10 +715,12 @@ void Peer::OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser) {
     for (const std::string& frameId : frameIds) {
       keep->goneFrames.insert(frameId);
     }
-    const int browserId = browser->GetIdentifier();
+    // The browser's frames as CEF lists them now: calls to frames that went
+    // earlier have failed already.
     keep->FailWhere(
-        [browserId](const PendingPageCall& call) {
-          return call.browserId == browserId;
+        [&frameIds](const PendingPageCall& call) {
+          return std::find(frameIds.begin(), frameIds.end(), call.frameId) !=
+                 frameIds.end();
         },
         PageReply::Outcome::kRendererTerminated, "the renderer terminated");
     for (const std::string& frameId : frameIds) {

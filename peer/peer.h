@@ -114,6 +114,7 @@ class Reply {
   friend struct PeerCore;
   Reply(std::shared_ptr<PeerCore> peerCore,
         CefRefPtr<CefFrame> callFrame,
+        std::string frameId,
         int32_t id);
   SendStatus Answer(CefRefPtr<CefProcessMessage> message);
 

@@ -655,6 +655,15 @@ void BrowserSide::TerminateRenderer(cef_termination_status_t status) {
   }
 }
 
+namespace {
+
+// Orders the task heap: earliest due first, then in posting order.
+bool RunsLater(const BrowserSide::Task& a, const BrowserSide::Task& b) {
+  return a.due != b.due ? a.due > b.due : a.order > b.order;
+}
+
+}  // namespace
+
 void BrowserSide::PostTask(CefRefPtr<CefTask> task, int64_t delayMs) {
   if (!task) {
     return;
@@ -665,7 +674,8 @@ void BrowserSide::PostTask(CefRefPtr<CefTask> task, int64_t delayMs) {
     return;
   }
   tasks.push_back(Task{process.Now() + std::max<int64_t>(delayMs, 0),
-                       nextTaskOrder++, task});
+                       nextTaskOrder++, std::move(task)});
+  std::push_heap(tasks.begin(), tasks.end(), RunsLater);
 }
 
 void BrowserSide::TakeIncoming() {
@@ -677,37 +687,28 @@ void BrowserSide::TakeIncoming() {
   for (auto& entry : taken) {
     tasks.push_back(Task{process.Now() + std::max<int64_t>(entry.second, 0),
                          nextTaskOrder++, std::move(entry.first)});
+    std::push_heap(tasks.begin(), tasks.end(), RunsLater);
   }
 }
 
 std::optional<int64_t> BrowserSide::NextTaskDue() {
   TakeIncoming();
-  std::optional<int64_t> due;
-  for (const Task& task : tasks) {
-    if (!due || task.due < *due) {
-      due = task.due;
-    }
+  if (tasks.empty()) {
+    return std::nullopt;
   }
-  return due;
+  return tasks.front().due;
 }
 
 int BrowserSide::RunDueTasks() {
   int ran = 0;
   for (;;) {
     TakeIncoming();
-    auto next = tasks.end();
-    for (auto it = tasks.begin(); it != tasks.end(); ++it) {
-      if (it->due <= process.Now() &&
-          (next == tasks.end() || it->due < next->due ||
-           (it->due == next->due && it->order < next->order))) {
-        next = it;
-      }
-    }
-    if (next == tasks.end()) {
+    if (tasks.empty() || tasks.front().due > process.Now()) {
       return ran;
     }
-    CefRefPtr<CefTask> task = next->task;
-    tasks.erase(next);
+    std::pop_heap(tasks.begin(), tasks.end(), RunsLater);
+    CefRefPtr<CefTask> task = std::move(tasks.back().task);
+    tasks.pop_back();
     task->Execute();
     ++ran;
   }

@@ -92,6 +92,11 @@ class BrowserSide {
   const std::vector<std::string>& Log() const { return log; }
 
   // Internal to cefsim.
+  struct Task {
+    int64_t due = 0;
+    uint64_t order = 0;
+    CefRefPtr<CefTask> task;
+  };
   RendererProcess& renderer() { return process; }
   void AddLog(const std::string& line) { log.push_back(line); }
   static BrowserSide* Current();
@@ -106,11 +111,7 @@ class BrowserSide {
     bool toRenderer = false;
     bool loadStart = false;  // not a message: the frame's OnLoadStart
   };
-  struct Task {
-    int64_t due = 0;
-    uint64_t order = 0;
-    CefRefPtr<CefTask> task;
-  };
+
   void Detach(BrowserSideFrame* frame);
   // A browser-side frame for the renderer's frame, not yet listed.
   CefRefPtr<BrowserSideFrame> MakeFrame(BrowserSideBrowser* browser,
@@ -128,7 +129,7 @@ class BrowserSide {
   std::vector<int> openedBrowsers;
   std::vector<CefRefPtr<BrowserSideBrowser>> browsers;
   std::deque<Queued> queue;
-  std::vector<Task> tasks;
+  std::vector<Task> tasks;  // a heap: the next to run first
   // Posted from other threads, guarded by the process-wide lock.
   std::vector<std::pair<CefRefPtr<CefTask>, int64_t>> incoming;
   uint64_t nextTaskOrder = 0;
