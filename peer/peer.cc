@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "bridge/bridge_message.h"
+#include "convert/incoming_nesting.h"
+#include "convert/keyed_collection.h"
 #include "convert/message_size.h"
 #include "include/cef_task.h"
 
@@ -25,11 +27,38 @@ std::string FrameIdOf(const CefRefPtr<CefFrame>& frame) {
   return frame ? frame->GetIdentifier().ToString() : std::string();
 }
 
+// A handler and the origins that may reach it.
+struct Registered {
+  CallHandler run;
+  Origins from;
+};
+
+// How deep the values the page converts reach: a Result's value, each of a
+// Call's arguments.
+int PageValueNesting(const CefRefPtr<CefProcessMessage>& message) {
+  CefRefPtr<CefListValue> list = message->GetArgumentList();
+  switch (static_cast<BridgeMessageType>(list->GetInt(0))) {
+    case BridgeMessageType::Call:
+      return IncomingNestingOfEntries(list->GetList(3));
+    case BridgeMessageType::Result:
+      return IncomingNesting(list->GetValue(2));
+    case BridgeMessageType::Error:
+    case BridgeMessageType::FocusChange:
+      break;
+  }
+  return 0;
+}
+
+std::string TooDeepText() {
+  return "a value nested deeper than the " + std::to_string(kMaxValueNesting) +
+         " levels the page converts";
+}
+
 }  // namespace
 
 struct PeerCore {
-  std::map<std::string, CallHandler> handlers;
-  CallHandler fallback;
+  std::map<std::string, Registered> handlers;
+  Registered fallback;
   FocusObserver focusObserver;
   LogSink logSink;
   std::map<int32_t, PendingPageCall> pending;
@@ -73,8 +102,31 @@ struct PeerCore {
              std::to_string(size.nesting) + ", exceeds the channel's limits";
       return SendStatus::kTooLarge;
     }
+    if (PageValueNesting(message) > kMaxValueNesting) {
+      // The page would receive null in its place, and nobody would know.
+      *why = TooDeepText();
+      return SendStatus::kTooDeep;
+    }
     frame->SendProcessMessage(PID_RENDERER, message);
     return SendStatus::kSent;
+  }
+
+  // A handler the caller's origin may not use is as if it did not exist, so
+  // a frame learns nothing about what it may not call.
+  CallHandler HandlerFor(const std::string& function,
+                         const std::string& origin) const {
+    auto it = handlers.find(function);
+    if (it != handlers.end() && it->second.from.Allows(origin)) {
+      return it->second.run;
+    }
+    if (it != handlers.end()) {
+      Log("call of '" + function + "' from " + origin +
+          " treated as unknown: that origin may not call it");
+    }
+    if (fallback.run && fallback.from.Allows(origin)) {
+      return fallback.run;
+    }
+    return nullptr;
   }
 
   void HoldFrame(const std::string& frameId) { ++replyHolds[frameId]; }
@@ -184,6 +236,8 @@ const char* SendStatusText(SendStatus status) {
       return "no timer";
     case SendStatus::kWrongThread:
       return "wrong thread";
+    case SendStatus::kTooDeep:
+      return "too deep";
   }
   return "unknown";
 }
@@ -261,7 +315,7 @@ SendStatus Reply::Answer(CefRefPtr<CefProcessMessage> message) {
   }
   std::string why;
   const SendStatus status = core->Send(frame, message, &why);
-  if (status == SendStatus::kTooLarge) {
+  if (status == SendStatus::kTooLarge || status == SendStatus::kTooDeep) {
     // Still pending: the handler can answer with an Error instead.
     core->Log("answer to page call " + std::to_string(callId) +
               " refused: " + why);
@@ -284,7 +338,7 @@ Peer::~Peer() {
                   PageReply::Outcome::kRefused, "peer destroyed");
   // Replies may outlive the Peer; what the host handed in may not.
   keep->handlers.clear();
-  keep->fallback = nullptr;
+  keep->fallback = Registered();
   keep->focusObserver = nullptr;
   keep->logSink = nullptr;
 }
@@ -305,16 +359,13 @@ bool Peer::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
     return true;
   }
   if (auto* call = std::get_if<CallMessage>(&*decoded)) {
+    const std::string url = frame->GetURL().ToString();
     PageCall pageCall{browser,        frame,           frameId, call->id,
-                      call->function, call->arguments, message};
+                      call->function, call->arguments, message, url,
+                      OriginOf(url)};
     Reply reply(keep, frame, call->id);
-    auto handler = keep->handlers.find(call->function);
-    if (handler != keep->handlers.end()) {
-      // A copy: the handler may replace itself.
-      CallHandler run = handler->second;
-      run(pageCall, std::move(reply));
-    } else if (keep->fallback) {
-      CallHandler run = keep->fallback;
+    // A copy: the handler may replace itself.
+    if (CallHandler run = keep->HandlerFor(call->function, pageCall.origin)) {
       run(pageCall, std::move(reply));
     } else {
       reply.Error(kNoHandlerText + ("'" + call->function + "'"));
@@ -404,16 +455,18 @@ void Peer::OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser) {
       PageReply::Outcome::kRendererTerminated, "the renderer terminated");
 }
 
-void Peer::Handle(const std::string& function, CallHandler handler) {
+void Peer::Handle(const std::string& function,
+                  CallHandler handler,
+                  Origins from) {
   if (handler) {
-    core->handlers[function] = std::move(handler);
+    core->handlers[function] = Registered{std::move(handler), std::move(from)};
   } else {
     core->handlers.erase(function);
   }
 }
 
-void Peer::SetFallback(CallHandler handler) {
-  core->fallback = std::move(handler);
+void Peer::SetFallback(CallHandler handler, Origins from) {
+  core->fallback = Registered{std::move(handler), std::move(from)};
 }
 
 SendStatus Peer::CallPage(CefRefPtr<CefFrame> frame,
@@ -455,6 +508,9 @@ SendStatus Peer::CallPage(CefRefPtr<CefFrame> frame,
                       " bytes, nesting " + std::to_string(size.nesting) +
                       ", exceeds the channel's limits",
                   id);
+  }
+  if (IncomingNestingOfEntries(arguments) > kMaxValueNesting) {
+    return refuse(SendStatus::kTooDeep, TooDeepText(), id);
   }
   const uint64_t serial = keep->nextSerial++;
   if (options.timeoutMs > 0 &&

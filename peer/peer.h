@@ -22,6 +22,7 @@
 #include "include/cef_frame.h"
 #include "include/cef_process_message.h"
 #include "include/cef_values.h"
+#include "peer/origins.h"
 
 namespace cef_launcher_peer {
 
@@ -42,6 +43,9 @@ enum class SendStatus {
   kNoTimer,          // a time-out was asked for but could not be posted
                      // (not on the UI thread, or CEF not running)
   kWrongThread,      // called off the UI thread; nothing was done
+  kTooDeep,          // the page would receive part of a value as null: it
+                     // converts containers nested at most 96 levels deep
+                     // (a list is one level, an Object or Map two)
 };
 
 // Short text for logs, e.g. "frame gone".
@@ -58,6 +62,10 @@ struct PageCall {
   // (or Copy() them) to use them after the handler returns.
   CefRefPtr<CefListValue> arguments;
   CefRefPtr<CefProcessMessage> message;
+  // The frame's URL when the call arrived (CefFrame::GetURL(): its last
+  // committed document's) and that URL's origin as OriginOf reads it.
+  std::string url;
+  std::string origin;
 };
 
 class Peer;
@@ -175,11 +183,15 @@ class Peer {
   // --- Answering the page. ---
 
   // Handles later calls of `function` (UTF-8; "compilestring" for
-  // squirrel.eval). Replaces an earlier handler; an empty one removes it.
-  void Handle(const std::string& function, CallHandler handler);
-  // Handles calls no handler takes. Without one they get the Error
-  // kNoHandlerText + "'<function>'".
-  void SetFallback(CallHandler handler);
+  // squirrel.eval) from frames of the origins `from` allows. Replaces an
+  // earlier handler; an empty one removes it. A call from another origin
+  // goes on as if there were no handler: to the fallback, or the Error.
+  void Handle(const std::string& function,
+              CallHandler handler,
+              Origins from = Origins::Any());
+  // Handles calls no handler takes, from frames of the origins `from`
+  // allows. Other calls get the Error kNoHandlerText + "'<function>'".
+  void SetFallback(CallHandler handler, Origins from = Origins::Any());
 
   // --- Calling the page. ---
 
