@@ -85,9 +85,9 @@ class Reply {
   ~Reply();
 
   // Answers with a Result holding a copy of `value` (null: NULL). UI thread.
-  // kTooLarge and kWrongThread leave the reply unanswered, so an answer can
-  // follow; every other status answers it for good (kFrameGone: nothing was
-  // sent).
+  // kTooLarge, kTooDeep and kWrongThread leave the reply unanswered, so an
+  // answer can follow; every other status answers it for good (kFrameGone:
+  // nothing was sent).
   SendStatus Result(CefRefPtr<CefValue> value);
   // Answers with an Error whose text is `text` (UTF-8). UI thread. Same
   // statuses as Result.
@@ -120,7 +120,8 @@ struct PageReply {
     kFrameDetached,       // the frame went away first
     kRendererTerminated,  // its renderer process ended first
     kTimedOut,            // no answer within CallOptions::timeoutMs
-    kRefused,             // never sent: see `text` (too large, frame gone)
+    kRefused,             // never sent: see `text` (too large or deep,
+                          // frame gone)
   };
   Outcome outcome = Outcome::kResult;
   // kResult: the value, read-only; it refers into `message`, keep that (or
@@ -198,8 +199,9 @@ class Peer {
   // Calls the page value at the dotted `path` in `frame` with `arguments`
   // (copied; null: none) under the peer's next id. `callback` runs exactly
   // once: with the page's Result or Error, or with a failure. A call that
-  // cannot be sent (null or gone frame, too large, off the UI thread) fails
-  // with kRefused before CallPage returns. Returns the status of the send.
+  // cannot be sent (null or gone frame, too large or deep, off the UI
+  // thread) fails with kRefused before CallPage returns. Returns the status
+  // of the send.
   SendStatus CallPage(CefRefPtr<CefFrame> frame,
                       const std::string& path,
                       CefRefPtr<CefListValue> arguments,
