@@ -77,6 +77,10 @@ int IncomingNesting(const CefRefPtr<CefValue>& value) {
   return std::min(Nesting(value), kBeyond);
 }
 
+int IncomingNestingOfEntry(const CefRefPtr<CefListValue>& list, size_t index) {
+  return list ? std::min(EntryNesting(list, index, 0), kBeyond) : 0;
+}
+
 int IncomingNestingOfEntries(const CefRefPtr<CefListValue>& list) {
   int deepest = 0;
   const size_t size = list ? list->GetSize() : 0;

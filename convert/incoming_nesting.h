@@ -15,6 +15,8 @@
 // descending once kMaxValueNesting is passed (the result is then
 // kMaxValueNesting + 1).
 int IncomingNesting(const CefRefPtr<CefValue>& value);
+// The same for entry `index` of `list`, read in place.
+int IncomingNestingOfEntry(const CefRefPtr<CefListValue>& list, size_t index);
 // The deepest of the list's entries, each counted as a value of its own (a
 // Call's arguments are converted one by one).
 int IncomingNestingOfEntries(const CefRefPtr<CefListValue>& list);

@@ -1,16 +1,17 @@
 #include "peer/origins.h"
 
 #include <cctype>
+#include <string_view>
+#include <utility>
 
 namespace cef_launcher_peer {
 
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+void AppendLower(std::string& out, std::string_view text) {
+  for (char c : text) {
+    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
-  return text;
 }
 
 bool IsSchemeChar(char c, bool first) {
@@ -21,7 +22,7 @@ bool IsSchemeChar(char c, bool first) {
   return !first && (std::isdigit(byte) || c == '+' || c == '-' || c == '.');
 }
 
-const char* DefaultPort(const std::string& scheme) {
+std::string_view DefaultPort(std::string_view scheme) {
   if (scheme == "http" || scheme == "ws") {
     return "80";
   }
@@ -34,7 +35,7 @@ const char* DefaultPort(const std::string& scheme) {
   return "";
 }
 
-bool AllDigits(const std::string& text) {
+bool AllDigits(std::string_view text) {
   for (char c : text) {
     if (!std::isdigit(static_cast<unsigned char>(c))) {
       return false;
@@ -43,9 +44,7 @@ bool AllDigits(const std::string& text) {
   return true;
 }
 
-}  // namespace
-
-std::string OriginOf(const std::string& url) {
+std::string Origin(std::string_view url) {
   size_t colon = 0;
   while (colon < url.size() && IsSchemeChar(url[colon], colon == 0)) {
     ++colon;
@@ -53,19 +52,21 @@ std::string OriginOf(const std::string& url) {
   if (colon == 0 || colon >= url.size() || url[colon] != ':') {
     return kOpaqueOrigin;
   }
-  const std::string scheme = Lower(url.substr(0, colon));
-  const std::string rest = url.substr(colon + 1);
+  std::string scheme;
+  AppendLower(scheme, url.substr(0, colon));
+  std::string_view rest = url.substr(colon + 1);
   if (scheme == "blob" || scheme == "filesystem") {
-    return OriginOf(rest);
+    return Origin(rest);
   }
   // file: origins are opaque to the page in every way that matters here.
-  if (scheme == "file" || rest.compare(0, 2, "//") != 0) {
+  if (scheme == "file" || rest.substr(0, 2) != "//") {
     return kOpaqueOrigin;
   }
-  std::string authority = rest.substr(2, rest.find_first_of("/?#\\", 2) - 2);
+  std::string_view authority =
+      rest.substr(2, rest.find_first_of("/?#\\", 2) - 2);
   const size_t at = authority.rfind('@');
-  if (at != std::string::npos) {
-    authority.erase(0, at + 1);
+  if (at != std::string_view::npos) {
+    authority.remove_prefix(at + 1);
   }
   // An IPv6 host keeps its brackets; its colons are not the port's.
   const size_t hostEnd = authority.empty() || authority[0] != '['
@@ -74,8 +75,8 @@ std::string OriginOf(const std::string& url) {
   if (hostEnd == 0) {
     return kOpaqueOrigin;
   }
-  const std::string host = Lower(authority.substr(0, hostEnd));
-  std::string port;
+  const std::string_view host = authority.substr(0, hostEnd);
+  std::string_view port;
   if (hostEnd < authority.size()) {
     if (authority[hostEnd] != ':') {
       return kOpaqueOrigin;
@@ -88,16 +89,26 @@ std::string OriginOf(const std::string& url) {
   if (!port.empty()) {
     // Leading zeros name the same port.
     const size_t digits = port.find_first_not_of('0');
-    port = digits == std::string::npos ? "0" : port.substr(digits);
+    port = digits == std::string_view::npos ? "0" : port.substr(digits);
     if (port.size() == 5 && port > "65535") {
       return kOpaqueOrigin;
     }
   }
-  std::string origin = scheme + "://" + host;
-  if (!port.empty() && port != DefaultPort(scheme)) {
-    origin += ":" + port;
+  std::string origin = std::move(scheme);
+  origin += "://";
+  AppendLower(origin, host);
+  if (!port.empty() &&
+      port != DefaultPort(std::string_view(origin).substr(0, colon))) {
+    origin += ':';
+    origin += port;
   }
   return origin;
+}
+
+}  // namespace
+
+std::string OriginOf(const std::string& url) {
+  return Origin(url);
 }
 
 Origins Origins::Any() {

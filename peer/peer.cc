@@ -41,7 +41,7 @@ int PageValueNesting(const CefRefPtr<CefProcessMessage>& message) {
     case BridgeMessageType::Call:
       return IncomingNestingOfEntries(list->GetList(3));
     case BridgeMessageType::Result:
-      return IncomingNesting(list->GetValue(2));
+      return IncomingNestingOfEntry(list, 2);
     case BridgeMessageType::Error:
     case BridgeMessageType::FocusChange:
       break;

@@ -71,6 +71,8 @@ TEST(IncomingNestingTest, CountsLevelsAsThePageConverts) {
   CefRefPtr<CefListValue> arguments =
       MakeList({Int(1), Lists(kMaxValueNesting)});
   EXPECT_EQ(IncomingNestingOfEntries(arguments), kMaxValueNesting);
+  EXPECT_EQ(IncomingNestingOfEntry(arguments, 1), kMaxValueNesting);
+  EXPECT_EQ(IncomingNestingOfEntry(arguments, 0), 0);
   arguments->SetValue(2, Lists(kMaxValueNesting + 1));
   EXPECT_EQ(IncomingNestingOfEntries(arguments), kMaxValueNesting + 1);
 }
