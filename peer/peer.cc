@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bridge/bridge_message.h"
+#include "convert/incoming_nesting.h"
 #include "convert/message_size.h"
 #include "include/cef_task.h"
 
@@ -49,6 +50,33 @@ class FunctionTask : public CefTask {
 // False when CEF no longer runs; `work` is then dropped unrun.
 bool PostToUi(std::function<void()> work) {
   return CefPostTask(TID_UI, new FunctionTask(std::move(work)));
+}
+
+// A handler and the origins that may reach it.
+struct Registered {
+  CallHandler run;
+  Origins from;
+};
+
+// How deep the values the page converts reach: a Result's value, each of a
+// Call's arguments.
+int PageValueNesting(const CefRefPtr<CefProcessMessage>& message) {
+  CefRefPtr<CefListValue> list = message->GetArgumentList();
+  switch (static_cast<BridgeMessageType>(list->GetInt(0))) {
+    case BridgeMessageType::Call:
+      return IncomingNestingOfEntries(list->GetList(3));
+    case BridgeMessageType::Result:
+      return IncomingNestingOfEntry(list, 2);
+    case BridgeMessageType::Error:
+    case BridgeMessageType::FocusChange:
+      break;
+  }
+  return 0;
+}
+
+std::string TooDeepText() {
+  return "a value nested deeper than the " + std::to_string(kMaxValueNesting) +
+         " levels the page converts";
 }
 
 }  // namespace
@@ -88,8 +116,8 @@ struct ReplyLink {
 };
 
 struct PeerCore {
-  std::map<std::string, CallHandler> handlers;
-  CallHandler fallback;
+  std::map<std::string, Registered> handlers;
+  Registered fallback;
   FocusObserver focusObserver;
   LogSink logSink;
   std::map<int32_t, PendingPageCall> pending;
@@ -139,6 +167,24 @@ struct PeerCore {
     }
     frame->SendProcessMessage(PID_RENDERER, message);
     return SendStatus::kSent;
+  }
+
+  // A handler the caller's origin may not use is as if it did not exist, so
+  // a frame learns nothing about what it may not call.
+  CallHandler HandlerFor(const std::string& function,
+                         const std::string& origin) const {
+    auto it = handlers.find(function);
+    if (it != handlers.end() && it->second.from.Allows(origin)) {
+      return it->second.run;
+    }
+    if (it != handlers.end()) {
+      Log("call of '" + function + "' from " + origin +
+          " treated as unknown: that origin may not call it");
+    }
+    if (fallback.run && fallback.from.Allows(origin)) {
+      return fallback.run;
+    }
+    return nullptr;
   }
 
   std::shared_ptr<ReplyLink> Link(const std::string& frameId) {
@@ -368,6 +414,10 @@ SendStatus PeerCore::CallPage(const CefRefPtr<CefFrame>& frame,
            id, std::move(callback));
     return SendStatus::kTooLarge;
   }
+  if (IncomingNestingOfEntries(arguments) > kMaxValueNesting) {
+    Refuse(path, TooDeepText(), id, std::move(callback));
+    return SendStatus::kTooDeep;
+  }
   const uint64_t serial = nextSerial++;
   if (options.timeoutMs != kWaitForever &&
       !CefPostDelayedTask(TID_UI, new TimeoutTask(self, id, serial),
@@ -400,6 +450,8 @@ const char* SendStatusText(SendStatus status) {
       return "not running";
     case SendStatus::kShutDown:
       return "shut down";
+    case SendStatus::kTooDeep:
+      return "too deep";
     case SendStatus::kBadTimeout:
       return "bad time-out";
   }
@@ -511,6 +563,11 @@ SendStatus Reply::Answer(CefRefPtr<CefProcessMessage> message) {
               ", exceeds the channel's limits");
     return SendStatus::kTooLarge;
   }
+  if (PageValueNesting(message) > kMaxValueNesting) {
+    core->Log("answer to page call " + std::to_string(callId) +
+              " refused: " + TooDeepText());
+    return SendStatus::kTooDeep;
+  }
   answered = true;
   if (CefCurrentlyOn(TID_UI)) {
     return core->Deliver(link, callFrameId, callId, frame, message);
@@ -535,12 +592,12 @@ Peer::~Peer() {
     std::map<int32_t, PendingPageCall> dropped = std::move(peerCore->pending);
     peerCore->pending.clear();
     peerCore->pendingCount = 0;
-    std::map<std::string, CallHandler> handlers = std::move(peerCore->handlers);
+    std::map<std::string, Registered> handlers = std::move(peerCore->handlers);
     peerCore->handlers.clear();
-    CallHandler fallback = std::move(peerCore->fallback);
+    Registered fallback = std::move(peerCore->fallback);
     FocusObserver observer = std::move(peerCore->focusObserver);
     LogSink sink = std::move(peerCore->logSink);
-    peerCore->fallback = nullptr;
+    peerCore->fallback = Registered();
     peerCore->focusObserver = nullptr;
     peerCore->logSink = nullptr;
   };
@@ -580,20 +637,17 @@ bool ReceiveOnUi(const std::shared_ptr<PeerCore>& keep,
     return true;
   }
   if (auto* call = std::get_if<CallMessage>(&*decoded)) {
+    const std::string url = frame->GetURL().ToString();
     PageCall pageCall{browser,        frame,           frameId, call->id,
-                      call->function, call->arguments, message};
+                      call->function, call->arguments, message, url,
+                      OriginOf(url)};
     Reply reply = PeerCore::MakeReply(keep, frame, frameId, call->id);
     if (keep->shutDown) {
       reply.Error(kShutDownText);
       return true;
     }
-    auto handler = keep->handlers.find(call->function);
-    if (handler != keep->handlers.end()) {
-      // A copy: the handler may replace itself.
-      CallHandler run = handler->second;
-      run(pageCall, std::move(reply));
-    } else if (keep->fallback) {
-      CallHandler run = keep->fallback;
+    // A copy: the handler may replace itself.
+    if (CallHandler run = keep->HandlerFor(call->function, pageCall.origin)) {
       run(pageCall, std::move(reply));
     } else {
       reply.Error(kNoHandlerText + ("'" + call->function + "'"));
@@ -756,11 +810,13 @@ void Peer::OnLoadStart(CefRefPtr<CefBrowser> /*browser*/,
   run();
 }
 
-void Peer::Handle(const std::string& function, CallHandler handler) {
+void Peer::Handle(const std::string& function,
+                  CallHandler handler,
+                  Origins from) {
   std::shared_ptr<PeerCore> keep = core;
-  auto run = [keep, function](CallHandler given) {
+  auto run = [keep, function, from](CallHandler given) {
     if (given) {
-      keep->handlers[function] = std::move(given);
+      keep->handlers[function] = Registered{std::move(given), from};
     } else {
       keep->handlers.erase(function);
     }
@@ -773,15 +829,15 @@ void Peer::Handle(const std::string& function, CallHandler handler) {
   run(std::move(handler));
 }
 
-void Peer::SetFallback(CallHandler handler) {
+void Peer::SetFallback(CallHandler handler, Origins from) {
   std::shared_ptr<PeerCore> keep = core;
   if (!CefCurrentlyOn(TID_UI)) {
-    PostToUi([keep, given = std::move(handler)]() mutable {
-      keep->fallback = std::move(given);
+    PostToUi([keep, given = std::move(handler), from]() mutable {
+      keep->fallback = Registered{std::move(given), std::move(from)};
     });
     return;
   }
-  keep->fallback = std::move(handler);
+  keep->fallback = Registered{std::move(handler), std::move(from)};
 }
 
 SendStatus Peer::CallPage(CefRefPtr<CefFrame> frame,

@@ -23,6 +23,7 @@
 #include "include/cef_frame.h"
 #include "include/cef_process_message.h"
 #include "include/cef_values.h"
+#include "peer/origins.h"
 
 namespace cef_launcher_peer {
 
@@ -48,6 +49,9 @@ enum class SendStatus {
   kNotRunning,       // off the UI thread and CEF no longer runs: nothing done
   kShutDown,         // the Peer was shut down or is being destroyed
   kBadTimeout,       // CallOptions::timeoutMs is not positive
+  kTooDeep,          // the page would receive part of a value as null: it
+                     // converts containers nested at most 96 levels deep
+                     // (a list is one level, an Object or Map two)
 };
 // Short text for logs, e.g. "frame gone".
 const char* SendStatusText(SendStatus status);
@@ -63,6 +67,10 @@ struct PageCall {
   // (or Copy() them) to use them after the handler returns.
   CefRefPtr<CefListValue> arguments;
   CefRefPtr<CefProcessMessage> message;
+  // The frame's URL when the call arrived (CefFrame::GetURL(): its last
+  // committed document's) and that URL's origin as OriginOf reads it.
+  std::string url;
+  std::string origin;
 };
 
 class Peer;
@@ -88,10 +96,10 @@ class Reply {
   ~Reply();
 
   // Answers with a Result holding a copy of `value` (null: NULL). kTooLarge
-  // leaves the reply unanswered, so an answer can follow; every other
-  // status answers it for good (kFrameGone: nothing was sent; kPosted: the
-  // message, already built, is sent from the UI thread unless the frame is
-  // gone by then).
+  // and kTooDeep leave the reply unanswered, so an answer can follow; every
+  // other status answers it for good (kFrameGone: nothing was sent; kPosted:
+  // the message, already built, is sent from the UI thread unless the frame
+  // is gone by then).
   SendStatus Result(CefRefPtr<CefValue> value);
   // Answers with an Error whose text is `text` (UTF-8). Same statuses.
   SendStatus Error(const std::string& text);
@@ -134,7 +142,8 @@ struct PageReply {
     kFrameDetached,       // the frame went away first
     kRendererTerminated,  // its renderer process ended first
     kTimedOut,            // no answer within CallOptions::timeoutMs
-    kRefused,             // never sent, or the Peer was shut down: `text`
+    kRefused,             // never sent (too large or deep, frame gone), or
+                          // the Peer was shut down: `text`
     kNavigated,           // the frame started another document first; the
                           // call may already have run in the new one
   };
@@ -215,11 +224,15 @@ class Peer {
   // --- Answering the page. ---
 
   // Handles later calls of `function` (UTF-8; "compilestring" for
-  // squirrel.eval). Replaces an earlier handler; an empty one removes it.
-  void Handle(const std::string& function, CallHandler handler);
-  // Handles calls no handler takes. Without one they get the Error
-  // kNoHandlerText + "'<function>'".
-  void SetFallback(CallHandler handler);
+  // squirrel.eval) from frames of the origins `from` allows. Replaces an
+  // earlier handler; an empty one removes it. A call from another origin
+  // goes on as if there were no handler: to the fallback, or the Error.
+  void Handle(const std::string& function,
+              CallHandler handler,
+              Origins from = Origins::Any());
+  // Handles calls no handler takes, from frames of the origins `from`
+  // allows. Other calls get the Error kNoHandlerText + "'<function>'".
+  void SetFallback(CallHandler handler, Origins from = Origins::Any());
 
   // --- Calling the page. ---
 
@@ -227,8 +240,8 @@ class Peer {
   // (copied; null: none) under the peer's next id. `callback` runs exactly
   // once on the UI thread, never inside CallPage: with the page's Result or
   // Error, or with a failure. A call that cannot be sent (null or gone
-  // frame, too large, bad time-out) is refused: the callback gets kRefused
-  // from a posted task. After Shutdown the callback never runs.
+  // frame, too large or deep, bad time-out) is refused: the callback gets
+  // kRefused from a posted task. After Shutdown the callback never runs.
   SendStatus CallPage(CefRefPtr<CefFrame> frame,
                       const std::string& path,
                       CefRefPtr<CefListValue> arguments,

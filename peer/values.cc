@@ -1,5 +1,8 @@
 #include "peer/values.h"
 
+#include <cmath>
+#include <limits>
+
 #include "convert/keyed_collection.h"
 
 namespace cef_launcher_peer {
@@ -66,6 +69,19 @@ CefRefPtr<CefValue> Double(double number) {
   CefRefPtr<CefValue> value = CefValue::Create();
   value->SetDouble(number);
   return value;
+}
+
+CefRefPtr<CefValue> Int64(int64_t number) {
+  if (number >= std::numeric_limits<int32_t>::min() &&
+      number <= std::numeric_limits<int32_t>::max()) {
+    return Int(static_cast<int32_t>(number));
+  }
+  const double held = static_cast<double>(number);
+  // 2^63 itself is a double but no int64: the round trip must not overflow.
+  if (held >= 0x1p63 || static_cast<int64_t>(held) != number) {
+    return nullptr;
+  }
+  return Double(held);
 }
 
 CefRefPtr<CefValue> String(const std::string& text) {
@@ -144,17 +160,156 @@ CefRefPtr<CefValue> KeyedCollection::Find(const std::string& key) const {
   return nullptr;
 }
 
-std::optional<KeyedCollection> ReadKeyed(CefRefPtr<CefValue> value) {
-  if (!value || !value->IsValid() || value->GetType() != VTYPE_DICTIONARY) {
-    return std::nullopt;
+namespace {
+
+// The reason a value of the wrong kind cannot be read; kOk when it can.
+ReadStatus Check(const CefRefPtr<CefValue>& value,
+                 std::initializer_list<CefValueType> types) {
+  if (!value) {
+    return ReadStatus::kNoValue;
+  }
+  // A kept container keeps its type but not its data.
+  if (!value->IsValid()) {
+    return ReadStatus::kInvalid;
+  }
+  const CefValueType type = value->GetType();
+  for (CefValueType wanted : types) {
+    if (type == wanted) {
+      return ReadStatus::kOk;
+    }
+  }
+  return ReadStatus::kWrongType;
+}
+
+bool AllKeysAreStrings(const CefRefPtr<CefListValue>& keys) {
+  for (size_t i = 0; i < keys->GetSize(); ++i) {
+    if (keys->GetType(i) != VTYPE_STRING) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Marks every STRING-keyed collection among `list`'s entries, in place.
+void MarkObjectsIn(const CefRefPtr<CefListValue>& list);
+
+void MarkObject(const CefRefPtr<CefDictionaryValue>& dictionary, bool nested) {
+  dictionary->SetBool(::KeyedCollection::kIsObject, true);
+  if (nested) {
+    MarkObjectsIn(dictionary->GetList(::KeyedCollection::kValues));
+  }
+}
+
+void MarkObjectsIn(const CefRefPtr<CefListValue>& list) {
+  if (!list) {
+    return;
+  }
+  for (size_t i = 0; i < list->GetSize(); ++i) {
+    if (list->GetType(i) == VTYPE_LIST) {
+      MarkObjectsIn(list->GetList(i));
+      continue;
+    }
+    if (list->GetType(i) != VTYPE_DICTIONARY) {
+      continue;
+    }
+    CefRefPtr<CefDictionaryValue> dictionary = list->GetDictionary(i);
+    CefRefPtr<CefListValue> keys =
+        dictionary->GetList(::KeyedCollection::kKeys);
+    CefRefPtr<CefListValue> values =
+        dictionary->GetList(::KeyedCollection::kValues);
+    if (keys && values && keys->GetSize() == values->GetSize() &&
+        AllKeysAreStrings(keys)) {
+      MarkObject(dictionary, true);
+    } else {
+      MarkObjectsIn(values);
+    }
+  }
+}
+
+}  // namespace
+
+CefRefPtr<CefValue> AsPlainObject(CefRefPtr<CefValue> received,
+                                  NestedCollections nested) {
+  ReadResult<KeyedCollection> read = ReadKeyed(received);
+  if (!read || read->malformed) {
+    return nullptr;
+  }
+  for (const auto& entry : read->entries) {
+    if (!entry.first || entry.first->GetType() != VTYPE_STRING) {
+      return nullptr;
+    }
+  }
+  // A copy: the received value may be read-only and stays as it was.
+  CefRefPtr<CefDictionaryValue> copy = received->GetDictionary()->Copy(false);
+  MarkObject(copy, nested == NestedCollections::kStringKeyedAsObjects);
+  return WrapDictionary(copy);
+}
+
+const char* ReadStatusText(ReadStatus status) {
+  switch (status) {
+    case ReadStatus::kOk:
+      return "ok";
+    case ReadStatus::kNoValue:
+      return "no value";
+    case ReadStatus::kInvalid:
+      return "invalid (its message was released)";
+    case ReadStatus::kWrongType:
+      return "wrong type";
+  }
+  return "unknown";
+}
+
+ReadResult<double> ReadNumber(CefRefPtr<CefValue> value) {
+  const ReadStatus status = Check(value, {VTYPE_INT, VTYPE_DOUBLE});
+  if (status != ReadStatus::kOk) {
+    return status;
+  }
+  if (value->GetType() == VTYPE_INT) {
+    return static_cast<double>(value->GetInt());
+  }
+  return value->GetDouble();
+}
+
+ReadResult<int64_t> ReadInteger(CefRefPtr<CefValue> value) {
+  const ReadStatus status = Check(value, {VTYPE_INT, VTYPE_DOUBLE});
+  if (status != ReadStatus::kOk) {
+    return status;
+  }
+  if (value->GetType() == VTYPE_INT) {
+    return static_cast<int64_t>(value->GetInt());
+  }
+  const double number = value->GetDouble();
+  // [-2^63, 2^63): every double in it converts without overflow.
+  if (number != std::trunc(number) || !(number >= -0x1p63) ||
+      !(number < 0x1p63)) {
+    return ReadStatus::kWrongType;
+  }
+  return static_cast<int64_t>(number);
+}
+
+ReadResult<std::string> ReadString(CefRefPtr<CefValue> value) {
+  const ReadStatus status = Check(value, {VTYPE_STRING});
+  if (status != ReadStatus::kOk) {
+    return status;
+  }
+  return value->GetString().ToString();
+}
+
+ReadResult<KeyedCollection> ReadKeyed(CefRefPtr<CefValue> value) {
+  const ReadStatus status = Check(value, {VTYPE_DICTIONARY});
+  if (status != ReadStatus::kOk) {
+    return status;
   }
   return ReadKeyed(value->GetDictionary());
 }
 
-std::optional<KeyedCollection> ReadKeyed(
+ReadResult<KeyedCollection> ReadKeyed(
     CefRefPtr<CefDictionaryValue> dictionary) {
-  if (!dictionary || !dictionary->IsValid()) {
-    return std::nullopt;
+  if (!dictionary) {
+    return ReadStatus::kNoValue;
+  }
+  if (!dictionary->IsValid()) {
+    return ReadStatus::kInvalid;
   }
   KeyedCollection collection;
   collection.isObject =

@@ -417,7 +417,9 @@ TEST_F(DemoLauncherTest, RawValuesReachThePageExactly) {
         // The program's conversion stops at 96 levels, the helper does not.
         let deep = 1;
         let plain = 1;
+        let whole;
         for (let i = 0; i < 97; ++i) {
+          whole = deep;
           deep = peer.list(deep);
           plain = [plain];
         }
@@ -426,8 +428,11 @@ TEST_F(DemoLauncherTest, RawValuesReachThePageExactly) {
         peer.expect(!peer.valueText(plain).includes("INT 1"),
                     "the program's conversion cuts plain arrays");
         (async () => {
-          peer.assertEqual(await peer.call("depth", deep), 96,
-                           "the message arrives; the page keeps 96 levels");
+          peer.assertEqual(await peer.call("depth", whole), 96,
+                           "96 levels arrive whole");
+          peer.assertEqual(await peer.call("depth", deep).catch((e) => e.message),
+                           "a value nested deeper than the 96 levels the page converts",
+                           "the library refuses what the page would cut");
           peer.assertEqual(await peer.call("kind", peer.dictionary({keys: [1, true], values: ["a", "b"]})),
                            'Map [[1,"a"],[true,"b"]]', "keys of any type");
           peer.assertEqual(await peer.call("kind", peer.dictionary({isObject: true, keys: ["a"], values: [1]})),

@@ -705,7 +705,7 @@ bool DemoSession::MakeMarker(const Arguments& arguments,
     // The fields as converted, marked for the page as a plain object.
     // Held while its entries, which refer into it, are read.
     CefRefPtr<CefValue> converted = PeerValue(argument(1));
-    std::optional<values::KeyedCollection> fields =
+    values::ReadResult<values::KeyedCollection> fields =
         values::ReadKeyed(converted);
     values::ObjectFields object;
     for (const auto& [key, entry] :

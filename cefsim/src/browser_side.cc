@@ -372,7 +372,11 @@ void BrowserSide::SyncFrames() {
     }
     for (const std::string& frameId : FrameIds(rendererBrowser)) {
       // Looked up each time: the handlers called below run host code.
-      if (browser->FindFrame(frameId)) {
+      if (BrowserSideFrame* known = browser->FindFrame(frameId)) {
+        // CEF refreshes a kept frame's URL when a navigation commits in it.
+        if (CefRefPtr<CefFrame> rendererFrame = process.Frame(frameId)) {
+          known->url = rendererFrame->GetURL().ToString();
+        }
         continue;
       }
       CefRefPtr<BrowserSideFrame> frame = MakeFrame(browser.get(), frameId);
