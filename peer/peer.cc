@@ -14,6 +14,7 @@
 
 #include "bridge/bridge_message.h"
 #include "convert/incoming_nesting.h"
+#include "convert/keyed_collection.h"
 #include "convert/message_size.h"
 #include "include/cef_task.h"
 
@@ -172,7 +173,7 @@ struct PeerCore {
   // A handler the caller's origin may not use is as if it did not exist, so
   // a frame learns nothing about what it may not call.
   CallHandler HandlerFor(const std::string& function,
-                         const std::string& origin) const {
+                         const std::string& origin) {
     auto it = handlers.find(function);
     if (it != handlers.end() && it->second.from.Allows(origin)) {
       return it->second.run;
