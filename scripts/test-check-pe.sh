@@ -13,6 +13,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 work=${1:-$repo/build/windows-pe-checker}
 cxx=i686-w64-mingw32-g++-posix
 checker=$repo/scripts/check-pe.py
+source "$repo/scripts/compiler-cache.sh"
 mkdir -p "$work"
 
 for tool in "$cxx" i686-w64-mingw32-windres i686-w64-mingw32-dlltool python3; do
@@ -83,9 +84,12 @@ build() {
     i686-w64-mingw32-windres "$work/$name.rc" -O coff -o "$work/$name.res.o"
     objects+=("$work/$name.res.o")
   fi
+  # Compiled apart from the link, so that the compiler cache serves it.
   # shellcheck disable=SC2086  # the flag lists split on purpose
-  "$cxx" -std=c++20 -O2 -Wall -Werror $defines -o "$work/$name.exe" \
-    "$repo/tests/pe_checker/fixture.cc" "${objects[@]}" "$import" \
+  "${compiler_launcher[@]}" "$cxx" -std=c++20 -O2 -Wall -Werror $defines \
+    -c -o "$work/$name.o" "$repo/tests/pe_checker/fixture.cc"
+  # shellcheck disable=SC2086
+  "$cxx" -o "$work/$name.exe" "$work/$name.o" "${objects[@]}" "$import" \
     $subsystem $runtime $laa $stack
 }
 
