@@ -189,7 +189,8 @@ class Peer {
   Peer& operator=(const Peer&) = delete;
 
   // Settles every pending page call with kRefused ("peer shut down") and
-  // runs the cancel handlers of held Replies, once. From then on the Peer
+  // runs the cancel handlers of held Replies, once, inside this call (on
+  // the UI thread; posted there from elsewhere). From then on the Peer
   // refuses everything: CallPage sends and keeps nothing (kShutDown), page
   // calls get the Error kShutDownText, replies from the page are dropped.
   void Shutdown();

@@ -419,7 +419,7 @@ TEST(PeerTimeoutTest, CallPageTimesOutOnTheUiThreadClock) {
             SendStatus::kSent);
   harness->AdvanceTime(200);
   // One answered in time is not failed by its timer later; one told to
-  // wait for ever does.
+  // wait for ever never settles.
   ASSERT_EQ(peer.CallPage(harness->HostFrame(frameId), "y", nullptr,
                           answered.Callback(), options),
             SendStatus::kSent);
