@@ -1,0 +1,173 @@
+// Runs the shared case table (cases.json) through the page stand-in in
+// headless Chromium and compares every case with what the real bridge did
+// on cefsim (the JSON file named by the first argument). Exit 1 names each
+// case that differs; 77 when no browser can run here.
+import { readFileSync } from "node:fs";
+import { join } from "node:path";
+import { createServer } from "node:http";
+import { launch, missing, root } from "./browser.mjs";
+
+const resultsPath = process.argv[2];
+const table = JSON.parse(readFileSync(join(root, "tests/standin/cases.json"), "utf8"));
+const standin = readFileSync(join(root, "types/squirrel-standin.js"), "utf8");
+const prelude = readFileSync(join(root, "tests/standin/prelude.js"), "utf8");
+
+const why = missing();
+if (why) {
+  console.log(`standin: SKIPPED: ${why}`);
+  process.exit(77);
+}
+
+function fnv1a(bytes) {
+  let hash = 2166136261;
+  for (const byte of bytes) {
+    hash = Math.imul(hash ^ byte, 16777619) >>> 0;
+  }
+  return hash.toString(16).padStart(8, "0");
+}
+
+// As the cefsim side keeps texts: long ones by size and hash.
+function shortened(text) {
+  const bytes = Buffer.from(text, "utf8");
+  return bytes.length <= 4096 ? text : `<${bytes.length} bytes, fnv1a ${fnv1a(bytes)}>`;
+}
+
+// Runs in the page: the game's steps of one case, through the stand-in.
+async function playGame(steps) {
+  const { wire, messageText, deliver, callPageWire } = squirrelGame.internals;
+  function value(spec) {
+    if (spec === null) return wire.null();
+    if ("int" in spec) return wire.int(spec.int);
+    if ("double" in spec) {
+      const named = { "-0": -0, NaN: NaN, Infinity: Infinity, "-Infinity": -Infinity };
+      return wire.double(typeof spec.double === "string" ? named[spec.double] : spec.double);
+    }
+    if ("bool" in spec) return wire.bool(spec.bool);
+    if ("string" in spec) return wire.string(spec.string);
+    if ("binary" in spec) {
+      const bytes = new Uint8Array(spec.binary.length / 2);
+      for (let i = 0; i < bytes.length; i++) bytes[i] = parseInt(spec.binary.substr(i * 2, 2), 16);
+      return wire.binary(bytes);
+    }
+    if ("list" in spec) return wire.list(spec.list.map(value));
+    if ("map" in spec || "object" in spec) {
+      const pairs = spec.map || spec.object;
+      const entries = [["keys", wire.list(pairs.map(([key]) => ("object" in spec ? wire.string(key) : value(key))))],
+                       ["values", wire.list(pairs.map(([, entry]) => value(entry)))]];
+      if ("object" in spec) entries.push(["isObject", wire.bool(true)]);
+      return wire.dictionary(entries);
+    }
+    if ("dict" in spec) return wire.dictionary(spec.dict.map(([key, entry]) => [key, value(entry)]));
+    if ("nest" in spec) {
+      let made = value(spec.in);
+      for (let i = 0; i < spec.nest; i++) made = wire.list([made]);
+      return made;
+    }
+    throw new Error(`unknown value ${JSON.stringify(spec)}`);
+  }
+  const lists = [];
+  let nextGameCallId = 0;
+  for (const step of steps) {
+    if ("call" in step) {
+      lists.push([wire.int(0), wire.int(nextGameCallId++), wire.string(step.call),
+                  wire.list(step.args.map(value))]);
+    } else if ("error" in step) {
+      lists.push([wire.int(2), wire.int(step.reply), wire.string(step.error)]);
+    } else {
+      lists.push([wire.int(1), wire.int(step.reply), value(step.result)]);
+    }
+  }
+  const game = [];
+  const handled = [];
+  const settle = () => new Promise((resolve) => setTimeout(resolve, 0));
+  await settle();
+  for (const list of lists) {
+    game.push(messageText(list));
+    if (list[0].value === 0) {
+      await callPageWire(list[1].value, list[2].value, list[3].value);
+      handled.push("true");
+    } else {
+      handled.push(String(await deliver(list)));
+    }
+    await settle();
+  }
+  return { game, handled };
+}
+
+// Every case gets a fresh document of its own.
+const server = createServer((request, response) => {
+  response.writeHead(200, { "content-type": "text/html; charset=utf-8" });
+  response.end("<!doctype html><title>case</title><body></body>");
+});
+await new Promise((resolve) => server.listen(0, "127.0.0.1", resolve));
+const origin = `http://127.0.0.1:${server.address().port}`;
+let pageNumber = 0;
+
+async function runCase(page, testCase) {
+  await page.goto(`${origin}/case${pageNumber++}`);
+  await page.evaluate(standin);
+  await page.evaluate(prelude);
+  await page.evaluate(`try {\n${testCase.page}\n} catch (e) { caseLog.add('threw ' + describe(e)); }\n;void 0`);
+  const { game, handled } = await page.evaluate(playGame, testCase.game || []);
+  const sent = await page.evaluate(() => squirrelGame.internals.sent());
+  const log = await page.evaluate(() => caseLog.entries());
+  return { sent: sent.map(shortened), game: game.map(shortened), handled,
+           log: log.map(shortened) };
+}
+
+const expected = resultsPath ? JSON.parse(readFileSync(resultsPath, "utf8")) : null;
+const browser = await launch();
+const failures = [];
+const differences = [];
+let compared = 0;
+try {
+  const page = await browser.newPage();
+  const pageErrors = [];
+  page.on("pageerror", (error) => pageErrors.push(error.message));
+  const only = process.env.STANDIN_ONLY ? new RegExp(process.env.STANDIN_ONLY) : null;
+  for (const testCase of table.cases) {
+    if (only && !only.test(testCase.name)) continue;
+    if (process.env.STANDIN_VERBOSE) console.error(`case: ${testCase.name}`);
+    let got;
+    try {
+      got = await runCase(page, testCase);
+    } catch (error) {
+      failures.push(`${testCase.name}: the browser run failed: ${error.message}`);
+      continue;
+    }
+    if (!expected) {
+      console.log(JSON.stringify({ [testCase.name]: got }));
+      continue;
+    }
+    const want = expected[testCase.name];
+    if (!want) {
+      failures.push(`${testCase.name}: no result from the real bridge`);
+      continue;
+    }
+    const gotText = JSON.stringify(got, null, 1);
+    const wantText = JSON.stringify(want, null, 1);
+    if (testCase.differs) {
+      differences.push(`${testCase.name}: ${testCase.differs}` +
+                       (gotText === wantText ? " (same results this time)" : ""));
+      continue;
+    }
+    compared++;
+    if (gotText !== wantText) {
+      failures.push(`${testCase.name}:\n  real bridge: ${JSON.stringify(want)}\n  stand-in:    ${JSON.stringify(got)}`);
+    }
+  }
+} finally {
+  await browser.close();
+  server.close();
+}
+for (const difference of differences) {
+  console.log(`standin: documented difference, not compared: ${difference}`);
+}
+if (failures.length) {
+  for (const failure of failures) {
+    console.log(`standin: DIFFERS: ${failure}`);
+  }
+  console.log(`standin: FAILED: ${failures.length} case(s) differ from the real bridge`);
+  process.exit(1);
+}
+console.log(`standin: passed: ${compared} case(s) identical on the real bridge and the stand-in`);
