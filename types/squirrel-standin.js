@@ -94,7 +94,8 @@
     null: () => ({ type: "NULL" }),
     bool: (value) => ({ type: "BOOL", value: Boolean(value) }),
     int: (value) => ({ type: "INT", value: value | 0 }),
-    double: (value) => ({ type: "DOUBLE", value: Number(value) }),
+    // CEF stores NaN and the infinities as 0.
+    double: (value) => ({ type: "DOUBLE", value: Number.isFinite(value) ? value : 0 }),
     string: (value) => ({ type: "STRING", value: wellFormed(String(value)) }),
     binary: (bytes) => ({ type: "BINARY", value: bytes }),
     list: (entries) => ({ type: "LIST", value: entries }),

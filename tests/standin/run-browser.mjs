@@ -33,7 +33,9 @@ function shortened(text) {
 }
 
 // Runs in the page: the game's steps of one case, through the stand-in.
-async function playGame(steps) {
+async function playGame(stepsJson) {
+  // As JSON text: the protocol's own transfer would lose -0.
+  const steps = JSON.parse(stepsJson);
   const { wire, messageText, deliver, callPageWire } = squirrelGame.internals;
   function value(spec) {
     if (spec === null) return wire.null();
@@ -108,7 +110,7 @@ async function runCase(page, testCase) {
   await page.evaluate(standin);
   await page.evaluate(prelude);
   await page.evaluate(`try {\n${testCase.page}\n} catch (e) { caseLog.add('threw ' + describe(e)); }\n;void 0`);
-  const { game, handled } = await page.evaluate(playGame, testCase.game || []);
+  const { game, handled } = await page.evaluate(playGame, JSON.stringify(testCase.game || []));
   const sent = await page.evaluate(() => squirrelGame.internals.sent());
   const log = await page.evaluate(() => caseLog.entries());
   return { sent: sent.map(shortened), game: game.map(shortened), handled,
