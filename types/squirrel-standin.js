@@ -260,6 +260,20 @@
     return isDate(value) ? "DATE" : "OBJECT";
   }
 
+  // CEF reads a Date's time through its valueOf (or Symbol.toPrimitive)
+  // once as it takes the value; a throw there brings the renderer down.
+  function readDate(date) {
+    try {
+      Number(date);
+    } catch (error) {
+      report(error);
+      if (global.console) {
+        global.console.error("squirrel stand-in: a Date's valueOf threw; " +
+                             "in the game this crashes the page's renderer");
+      }
+    }
+  }
+
   const isObjectTag = (value) => tagOf(value) === "OBJECT";
   const isValid = (value) => value !== kNoValue && tagOf(value) !== "INVALID";
 
@@ -327,6 +341,9 @@
               ? wire.string(value) : wire.null();
         case "OBJECT":
           break;
+        case "DATE":
+          readDate(value);
+          return wire.null();
         default:
           return wire.null();
       }

@@ -93,7 +93,7 @@ async function playGame(stepsJson) {
     }
     await settle();
   }
-  return { game, handled };
+  return { game, handled, sent: squirrelGame.internals.sent(), log: caseLog.entries() };
 }
 
 // Every case gets a fresh document of its own.
@@ -107,14 +107,51 @@ let pageNumber = 0;
 
 async function runCase(page, testCase) {
   await page.goto(`${origin}/case${pageNumber++}`);
-  await page.evaluate(standin);
-  await page.evaluate(prelude);
-  await page.evaluate(`try {\n${testCase.page}\n} catch (e) { caseLog.add('threw ' + describe(e)); }\n;void 0`);
-  const { game, handled } = await page.evaluate(playGame, JSON.stringify(testCase.game || []));
-  const sent = await page.evaluate(() => squirrelGame.internals.sent());
-  const log = await page.evaluate(() => caseLog.entries());
+  // One script each, as a page would load them, in one round trip.
+  await page.evaluate(`${standin}\n;${prelude}\n;try {\n${testCase.page}\n} ` +
+                      `catch (e) { caseLog.add('threw ' + describe(e)); }\n;void 0`);
+  const { game, handled, sent, log } =
+      await page.evaluate(playGame, JSON.stringify(testCase.game || []));
   return { sent: sent.map(shortened), game: game.map(shortened), handled,
            log: log.map(shortened) };
+}
+
+// How the stand-in installs itself: it yields to the game's own squirrel,
+// and loads the same as a classic script and as a module.
+async function checkInstalling(page, failures) {
+  const checks = [
+    ["yields to a squirrel already there", "classic", `
+      const real = { call() { return "real"; }, eval() {} };
+      window.squirrel = real;`, `
+      squirrel === real && squirrel.call() === "real" && squirrelGame.active === false`],
+    ["installs call and eval as a classic script", "classic", "", `
+      squirrelGame.active && typeof squirrel.call === "function" &&
+      typeof squirrel.eval === "function" && Object.keys(squirrel).join() === "call,eval"`],
+    ["installs call and eval as a module", "module", "", `
+      squirrelGame.active && typeof squirrel.call === "function"`],
+    ["a second copy changes nothing", "twice", "", `
+      squirrel.call("f") instanceof Promise && squirrelGame.messages.length === 1`],
+  ];
+  for (const [name, how, before, test] of checks) {
+    try {
+      await page.goto(`${origin}/install${pageNumber++}`);
+      await page.evaluate(`${before}; window.real = typeof real === "undefined" ? null : real; void 0`);
+      if (how === "module") {
+        await page.addScriptTag({ type: "module", content: standin });
+        await page.waitForFunction(() => window.squirrelGame);
+      } else {
+        await page.addScriptTag({ content: standin });
+        if (how === "twice") {
+          await page.evaluate(() => { window.first = squirrel.call; });
+          await page.addScriptTag({ content: standin });
+        }
+      }
+      const ok = await page.evaluate(`(() => { ${before ? "" : ""} const real = window.real; return Boolean(${test}); })()`);
+      if (!ok) failures.push(`${name}: not so`);
+    } catch (error) {
+      failures.push(`${name}: ${error.message}`);
+    }
+  }
 }
 
 const expected = resultsPath ? JSON.parse(readFileSync(resultsPath, "utf8")) : null;
@@ -129,7 +166,7 @@ try {
   const only = process.env.STANDIN_ONLY ? new RegExp(process.env.STANDIN_ONLY) : null;
   for (const testCase of table.cases) {
     if (only && !only.test(testCase.name)) continue;
-    if (process.env.STANDIN_VERBOSE) console.error(`case: ${testCase.name}`);
+    if (process.env.STANDIN_VERBOSE) console.error(`case: ${testCase.name} at ${Date.now() % 100000}`);
     let got;
     try {
       got = await runCase(page, testCase);
@@ -157,6 +194,9 @@ try {
     if (gotText !== wantText) {
       failures.push(`${testCase.name}:\n  real bridge: ${JSON.stringify(want)}\n  stand-in:    ${JSON.stringify(got)}`);
     }
+  }
+  if (!only) {
+    await checkInstalling(page, failures);
   }
 } finally {
   await browser.close();
