@@ -15,14 +15,14 @@ const browser = await launch();
 let failed = false;
 try {
   const page = await browser.newPage();
-  await page.setViewport({ width: 1000, height: 640 });
+  await page.setViewport({ width: 820, height: 600 });
   const errors = [];
   page.on("pageerror", (error) => errors.push(error.message));
   page.on("console", (message) => console.log(`page: ${message.text()}`));
   await page.goto(pathToFileURL(join(root, "examples", "hud", "index.html")).href);
   await page.waitForFunction(() => window.hudGame && window.hudGame.done, { timeout: 20000 });
   const outcome = await page.evaluate(() => window.hudGame);
-  await page.screenshot({ path: output });
+  await page.screenshot({ path: output, clip: { x: 0, y: 0, width: 820, height: 380 } });
   console.log(`hud: screenshot in ${output}`);
   if (outcome.failed.length || errors.length) {
     failed = true;
