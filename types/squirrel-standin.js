@@ -30,6 +30,7 @@
     Uint8Array: global.Uint8Array,
     Error: global.Error,
     Promise: global.Promise,
+    Map: global.Map,
     apply: Reflect.apply,
     set: Reflect.set,
     isArray: Array.isArray,
@@ -603,6 +604,36 @@
     return map;
   }
 
+  // A message value as the game's script sees it: keyed collections as
+  // Maps (plain objects when marked), built without running page code.
+  function gameFromWire(value) {
+    switch (value.type) {
+      case "NULL": return null;
+      case "BINARY": {
+        const buffer = new intrinsic.ArrayBuffer(value.value.length);
+        new intrinsic.Uint8Array(buffer).set(value.value);
+        return buffer;
+      }
+      case "LIST": return value.value.map(gameFromWire);
+      case "DICTIONARY": {
+        const isObject = entryOf(value, "isObject");
+        const collection = isObject && isObject.type === "BOOL" && isObject.value
+            ? {} : new intrinsic.Map();
+        forEachEntry(value, (key, entry) => {
+          if (collection instanceof intrinsic.Map) {
+            table.set(collection, gameFromWire(key), gameFromWire(entry));
+          } else {
+            intrinsic.defineProperty(collection, String(key.value), {
+              value: gameFromWire(entry), enumerable: true, writable: true, configurable: true,
+            });
+          }
+        });
+        return collection;
+      }
+    }
+    return value.value;
+  }
+
   // ---- The page's squirrel object ------------------------------------------
 
   let nextCallId = 0;
@@ -685,7 +716,7 @@
       const call = intrinsic.freeze({
         id,
         function: functionName,
-        args: list.map((entry) => fromWire(entry)),
+        args: list.map((entry) => gameFromWire(entry)),
         wireArgs: list,
         text: message.text,
       });
@@ -697,7 +728,8 @@
   }
 
   function call() {
-    const args = Array.prototype.slice.call(arguments);
+    const args = [];
+    for (let i = 0; i < arguments.length; ++i) args.push(arguments[i]);
     if (args.length === 0 || typeof args[0] !== "string") {
       throw newError("First argument of call must be of string type");
     }
@@ -859,8 +891,7 @@
         const message = send(reply);
         game.replies.push(intrinsic.freeze({ id, text: message.text, list: reply, fromPage: true }));
         if (reply[0].value === Type.Result) {
-          const value = fromWire(reply[2]);
-          resolve(value === kNoValue ? undefined : value);
+          resolve(gameFromWire(reply[2]));
         } else {
           const error = newError(reply[2].value);
           error.text = message.text;
