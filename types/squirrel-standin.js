@@ -911,14 +911,12 @@
       reportFocus(Boolean(event.target && event.target.nodeType === 1));
     }, true);
     global.addEventListener("focusout", (event) => {
-      if (event.relatedTarget) return;
-      // Focus cleared, not moved to another element or window.
-      intrinsic.setTimeout(() => {
-        const active = global.document.activeElement;
-        if ((!active || active === global.document.body) && global.document.hasFocus()) {
-          reportFocus(false);
-        }
-      }, 0);
+      // Focus cleared: not moved to another element (relatedTarget), and not
+      // kept by the element while the window loses focus.
+      if (event.relatedTarget || global.document.activeElement === event.target) {
+        return;
+      }
+      reportFocus(false);
     }, true);
   }
 
