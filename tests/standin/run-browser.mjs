@@ -132,6 +132,32 @@ async function checkInstalling(page, failures) {
     ["a second copy changes nothing", "twice", "", `
       squirrel.call("f") instanceof Promise && squirrelGame.messages.length === 1`],
   ];
+  try {
+    await page.goto(`${origin}/panel${pageNumber++}`);
+    await page.addScriptTag({ content: standin });
+    const outcome = await page.evaluate(async () => {
+      const answer = squirrel.call("askMe", 1);
+      const panel = squirrelGame.panel();
+      await new Promise((resolve) => setTimeout(resolve, 0));
+      const listed = panel.textContent;
+      panel.querySelector("input").value = '{"a": [1, 2.5]}';
+      panel.querySelector("button").click();
+      const value = await answer;
+      return { listed, value: [...value], left: panel.textContent,
+               reply: squirrelGame.replies[0].text };
+    });
+    const want = {
+      listed: 'squirrel stand-in: 1 call(s) in flightqrx [INT 0, INT 0, STRING "askMe", LIST [INT 1]]ResultError',
+      value: [["a", [1, 2.5]]],
+      left: "squirrel stand-in: 0 call(s) in flight",
+      reply: 'qrx [INT 1, INT 0, DICTIONARY {"keys": LIST [STRING "a"], "values": LIST [LIST [INT 1, DOUBLE 2.5]]}]',
+    };
+    if (JSON.stringify(outcome) !== JSON.stringify(want)) {
+      failures.push(`the panel answers a call by hand: got ${JSON.stringify(outcome)}`);
+    }
+  } catch (error) {
+    failures.push(`the panel answers a call by hand: ${error.message}`);
+  }
   for (const [name, how, before, test] of checks) {
     try {
       await page.goto(`${origin}/install${pageNumber++}`);
