@@ -906,7 +906,7 @@
     game.focusReports.push(elementFocused);
     send([wire.int(Type.FocusChange), wire.bool(elementFocused)]);
   }
-  if (global.document && global.addEventListener) {
+  if (!hasOwnSquirrel && global.document && global.addEventListener) {
     global.addEventListener("focusin", (event) => {
       reportFocus(Boolean(event.target && event.target.nodeType === 1));
     }, true);
