@@ -89,3 +89,5 @@ else
     --no-fund --loglevel=error "typescript@$typescript_version" >/dev/null ||
     fail "npm install typescript@$typescript_version failed"
 fi
+
+"$root/scripts/setup-browser.sh"
