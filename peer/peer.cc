@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "bridge/bridge_message.h"
-#include "convert/incoming_nesting.h"
 #include "convert/keyed_collection.h"
 #include "convert/message_size.h"
 #include "include/cef_task.h"
@@ -33,15 +32,17 @@ struct Registered {
   Origins from;
 };
 
-// How deep the values the page converts reach: a Result's value, each of a
-// Call's arguments.
-int PageValueNesting(const CefRefPtr<CefProcessMessage>& message) {
+// How deep the values the page converts reach, from the message's measure
+// (which counts its argument list as a level): a Result's value, the
+// deepest of a Call's arguments (inside their own list).
+int PageValueNesting(const EncodedSize& size,
+                     const CefRefPtr<CefProcessMessage>& message) {
   CefRefPtr<CefListValue> list = message->GetArgumentList();
   switch (static_cast<BridgeMessageType>(list->GetInt(0))) {
     case BridgeMessageType::Call:
-      return IncomingNestingOfEntries(list->GetList(3));
+      return size.incomingNesting - 2;
     case BridgeMessageType::Result:
-      return IncomingNestingOfEntry(list, 2);
+      return size.incomingNesting - 1;
     case BridgeMessageType::Error:
     case BridgeMessageType::FocusChange:
       break;
@@ -102,7 +103,7 @@ struct PeerCore {
              std::to_string(size.nesting) + ", exceeds the channel's limits";
       return SendStatus::kTooLarge;
     }
-    if (PageValueNesting(message) > kMaxValueNesting) {
+    if (PageValueNesting(size, message) > kMaxValueNesting) {
       // The page would receive null in its place, and nobody would know.
       *why = TooDeepText();
       return SendStatus::kTooDeep;
@@ -509,7 +510,7 @@ SendStatus Peer::CallPage(CefRefPtr<CefFrame> frame,
                       ", exceeds the channel's limits",
                   id);
   }
-  if (IncomingNestingOfEntries(arguments) > kMaxValueNesting) {
+  if (PageValueNesting(size, message) > kMaxValueNesting) {
     return refuse(SendStatus::kTooDeep, TooDeepText(), id);
   }
   const uint64_t serial = keep->nextSerial++;
