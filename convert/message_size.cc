@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <string>
 
 #include "convert/keyed_collection.h"
 
@@ -54,16 +53,24 @@ EncodedSize Measure(const CefRefPtr<CefValue>& value, int depth) {
   return size;
 }
 
+// `key` is the ASCII `name`, compared unit by unit without a conversion.
+bool KeyIs(const CefString& key, const char* name) {
+  const CefString::char_type* units = key.c_str();
+  size_t i = 0;
+  for (; name[i] != '\0'; ++i) {
+    if (i >= key.length() || static_cast<uint32_t>(units[i]) !=
+                                 static_cast<unsigned char>(name[i])) {
+      return false;
+    }
+  }
+  return i == key.length();
+}
+
 // The renderer converts nothing of a dictionary but the keyed form's two
 // lists.
 bool IsConvertedEntry(CefDictionaryValue& dictionary, const CefString& key) {
-  const size_t length = key.length();
-  if (length != sizeof(KeyedCollection::kKeys) - 1 &&
-      length != sizeof(KeyedCollection::kValues) - 1) {
-    return false;
-  }
-  const std::string name = key.ToString();
-  return (name == KeyedCollection::kKeys || name == KeyedCollection::kValues) &&
+  return (KeyIs(key, KeyedCollection::kKeys) ||
+          KeyIs(key, KeyedCollection::kValues)) &&
          dictionary.GetType(key) == VTYPE_LIST;
 }
 

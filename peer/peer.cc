@@ -360,10 +360,11 @@ bool Peer::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
     return true;
   }
   if (auto* call = std::get_if<CallMessage>(&*decoded)) {
-    const std::string url = frame->GetURL().ToString();
-    PageCall pageCall{browser,        frame,           frameId, call->id,
-                      call->function, call->arguments, message, url,
-                      OriginOf(url)};
+    std::string url = frame->GetURL().ToString();
+    std::string origin = OriginOf(url);
+    PageCall pageCall{browser,  frame,          frameId,
+                      call->id, call->function, call->arguments,
+                      message,  std::move(url), std::move(origin)};
     Reply reply(keep, frame, call->id);
     // A copy: the handler may replace itself.
     if (CallHandler run = keep->HandlerFor(call->function, pageCall.origin)) {
