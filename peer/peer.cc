@@ -71,6 +71,18 @@ struct PeerCore {
   std::map<std::string, int> replyHolds;  // pending Replies per frame id
   int32_t nextId = 0;
   uint64_t nextSerial = 1;
+  // The last URL a call came from and its origin: calls mostly come from
+  // one document, and its origin need not be read again each time.
+  std::string lastUrl;
+  std::string lastOrigin;
+
+  const std::string& OriginFor(const std::string& url) {
+    if (url != lastUrl || lastUrl.empty()) {
+      lastUrl = url;
+      lastOrigin = OriginOf(url);
+    }
+    return lastOrigin;
+  }
 
   void Log(const std::string& line) const {
     if (logSink) {
@@ -361,7 +373,7 @@ bool Peer::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
   }
   if (auto* call = std::get_if<CallMessage>(&*decoded)) {
     std::string url = frame->GetURL().ToString();
-    std::string origin = OriginOf(url);
+    std::string origin = keep->OriginFor(url);
     PageCall pageCall{browser,  frame,          frameId,
                       call->id, call->function, call->arguments,
                       message,  std::move(url), std::move(origin)};
