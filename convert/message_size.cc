@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "convert/keyed_collection.h"
+
 size_t Utf8BytesAtMost(const CefString& text) {
   const CefString::char_type* units = text.c_str();
   size_t bytes = 0;
@@ -47,7 +49,29 @@ EncodedSize Measure(const CefRefPtr<CefValue>& value, int depth) {
   }
   size.bytes += inner.bytes;
   size.nesting = inner.nesting;
+  size.incomingNesting = inner.incomingNesting;
   return size;
+}
+
+// `key` is the ASCII `name`, compared unit by unit without a conversion.
+bool KeyIs(const CefString& key, const char* name) {
+  const CefString::char_type* units = key.c_str();
+  size_t i = 0;
+  for (; name[i] != '\0'; ++i) {
+    if (i >= key.length() || static_cast<uint32_t>(units[i]) !=
+                                 static_cast<unsigned char>(name[i])) {
+      return false;
+    }
+  }
+  return i == key.length();
+}
+
+// The renderer converts nothing of a dictionary but the keyed form's two
+// lists.
+bool IsConvertedEntry(CefDictionaryValue& dictionary, const CefString& key) {
+  return (KeyIs(key, KeyedCollection::kKeys) ||
+          KeyIs(key, KeyedCollection::kValues)) &&
+         dictionary.GetType(key) == VTYPE_LIST;
 }
 
 // Adds a child's size to its container's, keeping the deepest nesting.
@@ -55,6 +79,8 @@ void AddChild(EncodedSize& container, const EncodedSize& child) {
   // Values are inline in the container's array, already counted there.
   container.bytes += child.bytes - kEncodedValueBytes;
   container.nesting = std::max(container.nesting, child.nesting + 1);
+  container.incomingNesting =
+      std::max(container.incomingNesting, child.incomingNesting + 1);
 }
 
 EncodedSize MeasureList(const CefRefPtr<CefListValue>& list, int depth) {
@@ -62,6 +88,7 @@ EncodedSize MeasureList(const CefRefPtr<CefListValue>& list, int depth) {
   const size_t count = list ? list->GetSize() : 0;
   size.bytes = EncodedListBytes(count);
   size.nesting = 1;
+  size.incomingNesting = 1;
   // One level past the limit is enough to refuse the message.
   if (depth >= kMaxMessageNesting) {
     return size;
@@ -81,13 +108,21 @@ EncodedSize MeasureDictionary(const CefRefPtr<CefDictionaryValue>& dictionary,
   }
   size.bytes = EncodedDictionaryBytes(keys.size());
   size.nesting = 1;
+  size.incomingNesting = 2;
   // One level past the limit is enough to refuse the message.
   if (depth >= kMaxMessageNesting) {
     return size;
   }
   for (const CefString& key : keys) {
     size.bytes += EncodedBytesArray(Utf8BytesAtMost(key));
-    AddChild(size, Measure(dictionary->GetValue(key), depth + 1));
+    const EncodedSize child = Measure(dictionary->GetValue(key), depth + 1);
+    const int incoming = size.incomingNesting;
+    AddChild(size, child);
+    size.incomingNesting = incoming;
+    if (IsConvertedEntry(*dictionary, key)) {
+      size.incomingNesting =
+          std::max(size.incomingNesting, child.incomingNesting + 1);
+    }
   }
   return size;
 }
@@ -110,6 +145,7 @@ EncodedSize MeasureMessage(const CefRefPtr<CefProcessMessage>& message) {
   const EncodedSize arguments = MeasureList(message->GetArgumentList(), 0);
   size.bytes += arguments.bytes;
   size.nesting = arguments.nesting;
+  size.incomingNesting = arguments.incomingNesting;
   return size;
 }
 

@@ -54,11 +54,16 @@ size_t Utf8BytesAtMost(const CefString& text);
 struct EncodedSize {
   size_t bytes = 0;
   int nesting = 0;
+  // The levels the renderer's incoming conversion counts against its bound
+  // (kMaxValueNesting, convert/keyed_collection.h): a list takes one, a
+  // dictionary two (itself and its "keys" and "values" lists, the only
+  // entries converted, keys counted like values).
+  int incomingNesting = 0;
 };
 EncodedSize MeasureValue(const CefRefPtr<CefValue>& value);
 
 // A whole message: envelope, name, argument list and everything in it.
-// `nesting` counts the argument list as the first level.
+// `nesting` and `incomingNesting` count the argument list as the first level.
 EncodedSize MeasureMessage(const CefRefPtr<CefProcessMessage>& message);
 
 // True when the channel carries the message: within kMaxMessageBytes and

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "bridge/bridge_message.h"
-#include "convert/incoming_nesting.h"
 #include "convert/keyed_collection.h"
 #include "convert/message_size.h"
 #include "include/cef_task.h"
@@ -59,15 +58,17 @@ struct Registered {
   Origins from;
 };
 
-// How deep the values the page converts reach: a Result's value, each of a
-// Call's arguments.
-int PageValueNesting(const CefRefPtr<CefProcessMessage>& message) {
+// How deep the values the page converts reach, from the message's measure
+// (which counts its argument list as a level): a Result's value, the
+// deepest of a Call's arguments (inside their own list).
+int PageValueNesting(const EncodedSize& size,
+                     const CefRefPtr<CefProcessMessage>& message) {
   CefRefPtr<CefListValue> list = message->GetArgumentList();
   switch (static_cast<BridgeMessageType>(list->GetInt(0))) {
     case BridgeMessageType::Call:
-      return IncomingNestingOfEntries(list->GetList(3));
+      return size.incomingNesting - 2;
     case BridgeMessageType::Result:
-      return IncomingNestingOfEntry(list, 2);
+      return size.incomingNesting - 1;
     case BridgeMessageType::Error:
     case BridgeMessageType::FocusChange:
       break;
@@ -132,6 +133,18 @@ struct PeerCore {
   int32_t nextId = 0;
   uint64_t nextSerial = 1;
   bool shutDown = false;
+  // The last URL a call came from and its origin: calls mostly come from
+  // one document, and its origin need not be read again each time.
+  std::string lastUrl;
+  std::string lastOrigin;
+
+  const std::string& OriginFor(const std::string& url) {
+    if (url != lastUrl || lastUrl.empty()) {
+      lastUrl = url;
+      lastOrigin = OriginOf(url);
+    }
+    return lastOrigin;
+  }
 
   // The sink runs from a task of its own: never inside a host's call, never
   // off the UI thread. Any thread.
@@ -415,7 +428,7 @@ SendStatus PeerCore::CallPage(const CefRefPtr<CefFrame>& frame,
            id, std::move(callback));
     return SendStatus::kTooLarge;
   }
-  if (IncomingNestingOfEntries(arguments) > kMaxValueNesting) {
+  if (PageValueNesting(size, message) > kMaxValueNesting) {
     Refuse(path, TooDeepText(), id, std::move(callback));
     return SendStatus::kTooDeep;
   }
@@ -564,7 +577,7 @@ SendStatus Reply::Answer(CefRefPtr<CefProcessMessage> message) {
               ", exceeds the channel's limits");
     return SendStatus::kTooLarge;
   }
-  if (PageValueNesting(message) > kMaxValueNesting) {
+  if (PageValueNesting(size, message) > kMaxValueNesting) {
     core->Log("answer to page call " + std::to_string(callId) +
               " refused: " + TooDeepText());
     return SendStatus::kTooDeep;
@@ -638,10 +651,11 @@ bool ReceiveOnUi(const std::shared_ptr<PeerCore>& keep,
     return true;
   }
   if (auto* call = std::get_if<CallMessage>(&*decoded)) {
-    const std::string url = frame->GetURL().ToString();
-    PageCall pageCall{browser,        frame,           frameId, call->id,
-                      call->function, call->arguments, message, url,
-                      OriginOf(url)};
+    std::string url = frame->GetURL().ToString();
+    std::string origin = keep->OriginFor(url);
+    PageCall pageCall{browser,  frame,          frameId,
+                      call->id, call->function, call->arguments,
+                      message,  std::move(url), std::move(origin)};
     Reply reply = PeerCore::MakeReply(keep, frame, frameId, call->id);
     if (keep->shutDown) {
       reply.Error(kShutDownText);

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/incoming_nesting.h"
 #include "convert/keyed_collection.h"
+#include "convert/message_size.h"
 #include "peer/peer.h"
 #include "peer/value_text.h"
 #include "peer/values.h"
@@ -39,6 +39,16 @@ CefRefPtr<CefValue> MapKeyedBy(CefRefPtr<CefValue> key) {
   return Map({{key, Int(1)}});
 }
 
+// A dictionary with one entry `name`.
+CefRefPtr<CefValue> DictionaryWith(const std::string& name,
+                                   CefRefPtr<CefValue> entry) {
+  CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
+  dictionary->SetValue(name, entry);
+  CefRefPtr<CefValue> value = CefValue::Create();
+  value->SetDictionary(dictionary);
+  return value;
+}
+
 struct DepthCase {
   const char* what;
   CefRefPtr<CefValue> value;
@@ -62,19 +72,25 @@ std::vector<DepthCase> DepthCases() {
 TEST(IncomingNestingTest, CountsLevelsAsThePageConverts) {
   for (const DepthCase& c : DepthCases()) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(IncomingNesting(c.value), c.levels);
-    EXPECT_EQ(ArrivesWhole(c.value), c.levels <= kMaxValueNesting);
+    EXPECT_EQ(MeasureValue(c.value).incomingNesting, c.levels);
   }
-  // Far past the bound the count stops, whatever the depth.
-  EXPECT_EQ(IncomingNesting(Lists(1000)), kMaxValueNesting + 1);
-  // Arguments are converted one by one: the list around them is not a level.
-  CefRefPtr<CefListValue> arguments =
-      MakeList({Int(1), Lists(kMaxValueNesting)});
-  EXPECT_EQ(IncomingNestingOfEntries(arguments), kMaxValueNesting);
-  EXPECT_EQ(IncomingNestingOfEntry(arguments, 1), kMaxValueNesting);
-  EXPECT_EQ(IncomingNestingOfEntry(arguments, 0), 0);
-  arguments->SetValue(2, Lists(kMaxValueNesting + 1));
-  EXPECT_EQ(IncomingNestingOfEntries(arguments), kMaxValueNesting + 1);
+  // Only the keyed form's two lists are converted; the rest of a dictionary
+  // never reaches the page, however deep.
+  struct Case {
+    const char* what;
+    CefRefPtr<CefValue> value;
+    int levels;
+  };
+  const std::vector<Case> cases = {
+      {"another entry", DictionaryWith("other", Lists(120)), 2},
+      {"\"keys\" not a list", DictionaryWith("keys", Objects(60, Int(1))), 2},
+      {"\"values\" as a list", DictionaryWith("values", Lists(120)), 121},
+      {"far past the channel's bound", Lists(1000), kMaxMessageNesting + 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(MeasureValue(c.value).incomingNesting, c.levels);
+  }
 }
 
 // The page's view: the levels it received and what it found at the bottom
