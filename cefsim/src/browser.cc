@@ -777,6 +777,9 @@ const std::vector<std::string>& RendererProcess::Log() const {
 void RendererProcess::AddConsoleLine(FrameModel* frame,
                                      const std::string& line) {
   frame->console.push_back(line);
+  if (consoleSink) {
+    consoleSink(frame->id, line);
+  }
 }
 
 void RendererProcess::Checkpoint() {

@@ -77,6 +77,11 @@ class RendererProcess {
   static RendererProcess* Current();
 
   void SetOutbox(Outbox outbox) { this->outbox = std::move(outbox); }
+  // Console lines also go here as they are written ("warn: ..."); the
+  // browser process forwards them to the display handler.
+  using ConsoleSink =
+      std::function<void(const std::string& frameId, const std::string& line)>;
+  void SetConsoleSink(ConsoleSink sink) { consoleSink = std::move(sink); }
 
   // Browsers and frames. OnBrowserCreated fires, then the frames load.
   BrowserInfo OpenBrowser(const std::vector<FrameSpec>& frames,
@@ -185,6 +190,7 @@ class RendererProcess {
   CefRefPtr<CefApp> application;
   std::unique_ptr<IsolateManager> isolate;
   Outbox outbox;
+  ConsoleSink consoleSink;
   std::vector<CefRefPtr<BrowserModel>> browsers;
   struct Timer {
     int id = 0;
