@@ -176,6 +176,7 @@ class Pages : public CefSchemeHandlerFactory {
     int status = 200;
     std::string mimeType = "text/html";
     std::string body;
+    CefResponse::HeaderMap headers;
     bool noHandler = false;
   };
   std::map<std::string, Page> pages;
@@ -193,7 +194,7 @@ class Pages : public CefSchemeHandlerFactory {
     }
     Page& page = found->second;
     return new CefStreamResourceHandler(
-        page.status, "OK", page.mimeType, {},
+        page.status, "OK", page.mimeType, page.headers,
         CefStreamReader::CreateForData(page.body.data(), page.body.size()));
   }
 
@@ -418,6 +419,114 @@ TEST_F(CefsimBrowserProcessTest, StandardSchemeFactoriesMatchTheirDomain) {
   CefRunMessageLoop();
   EXPECT_EQ(pages->created, (Calls{"app app://mine/a.html"}));
   EXPECT_EQ(other->created, (Calls{"app app://theirs/a.html"}));
+}
+
+// Registers each scheme with the options it is given (browser or renderer).
+class SchemeApp : public BrowserApp {
+ public:
+  std::map<std::string, int> options;
+
+  void OnRegisterCustomSchemes(
+      CefRawPtr<CefSchemeRegistrar> registrar) override {
+    for (const auto& [scheme, value] : options) {
+      registrar->AddCustomScheme(scheme, value);
+    }
+  }
+
+ private:
+  IMPLEMENT_REFCOUNTING(SchemeApp);
+};
+
+// fetch() in a page follows Chromium's rules for custom schemes; each rule
+// refuses on its own, with the console line Chromium prints.
+TEST_F(CefsimBrowserProcessTest, FetchFollowsTheCustomSchemeRules) {
+  constexpr int kAll = CEF_SCHEME_OPTION_STANDARD |
+                       CEF_SCHEME_OPTION_CORS_ENABLED |
+                       CEF_SCHEME_OPTION_FETCH_ENABLED;
+  struct Case {
+    const char* name;
+    int rendererOptions;
+    int browserOptions;
+    const char* pageUrl;
+    const char* allowOrigin;  // null: no header
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"any origin allowed", kAll, kAll, "app://site/page.html", "*",
+       "console 2 got {\"v\":1}"},
+      {"this origin allowed", kAll, kAll, "app://site/page.html", "app://site",
+       "console 2 got {\"v\":1}"},
+      {"same origin needs no header", kAll, 0, "vault://store/page.html",
+       nullptr, "console 2 got {\"v\":1}"},
+      {"renderer without fetch", kAll & ~CEF_SCHEME_OPTION_FETCH_ENABLED, kAll,
+       "app://site/page.html", "*",
+       "console 4 Fetch API cannot load vault://store/x.json. URL scheme "
+       "\"vault\" is not supported."},
+      {"browser without cors", kAll, kAll & ~CEF_SCHEME_OPTION_CORS_ENABLED,
+       "app://site/page.html", "*", "blocked by CORS policy: Cross origin"},
+      {"no allow-origin header", kAll, kAll, "app://site/page.html", nullptr,
+       "No 'Access-Control-Allow-Origin' header"},
+      {"another origin allowed", kAll, kAll, "app://site/page.html",
+       "app://other", "has a value 'app://other' that is not equal"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    client = new Client();
+    CefRefPtr<SchemeApp> browserApp = new SchemeApp();
+    browserApp->options = {{"app", kAll}, {"vault", test.browserOptions}};
+    CefRefPtr<SchemeApp> rendererApp = new SchemeApp();
+    rendererApp->options = {{"app", kAll}, {"vault", test.rendererOptions}};
+    cefsim::SetInProcessRenderer([rendererApp] { return rendererApp; });
+    pages = new Pages();
+    const std::string script =
+        "<script>fetch('vault://store/x.json').then((r) => r.text()).then("
+        "(t) => console.log('got ' + t),"
+        "(e) => console.log('refused ' + e.name + ': ' + e.message));"
+        "</script>";
+    pages->pages[test.pageUrl].body = script;
+    Pages::Page& data = pages->pages["vault://store/x.json"];
+    data.mimeType = "application/json";
+    data.body = "{\"v\":1}";
+    if (test.allowOrigin) {
+      data.headers.insert(
+          std::make_pair("Access-Control-Allow-Origin", test.allowOrigin));
+    }
+    browserApp->contextReady = [&] {
+      CefRegisterSchemeHandlerFactory("app", "", pages);
+      CefRegisterSchemeHandlerFactory("vault", "", pages);
+      CefWindowInfo windowInfo;
+      windowInfo.SetAsWindowless(kNullWindowHandle);
+      CefBrowserHost::CreateBrowser(windowInfo, client, test.pageUrl,
+                                    CefBrowserSettings(), nullptr, nullptr);
+      PostUi(
+          [this] {
+            for (CefRefPtr<CefBrowser>& browser : client->browsers) {
+              browser->GetHost()->CloseBrowser(true);
+            }
+          },
+          1000);
+    };
+    client->afterClose = [] { CefQuitMessageLoop(); };
+    app = browserApp.get();
+    CefSettings settings = Settings();
+    CefString(&settings.browser_subprocess_path) = (root / "helper").string();
+    ASSERT_TRUE(Start(settings));
+    CefRunMessageLoop();
+    CefShutdown();
+    std::string console;
+    for (const std::string& event : client->events) {
+      if (event.rfind("console", 0) == 0) {
+        console += event + "\n";
+      }
+    }
+    EXPECT_NE(console.find(test.expected), std::string::npos) << console;
+    const bool refused =
+        std::string(test.expected).find("got") == std::string::npos;
+    EXPECT_EQ(
+        console.find("refused TypeError: Failed to fetch") != std::string::npos,
+        refused)
+        << console;
+  }
 }
 
 using CefsimBrowserProcessDeathTest = CefsimBrowserProcessTest;

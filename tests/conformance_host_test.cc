@@ -152,6 +152,52 @@ TEST_F(ConformanceHostTest, LoadErrorsAndRefusalsNameThePage) {
   EXPECT_TRUE(events.messages.empty());
 }
 
+// A launcher that registers its schemes without letting fetch() use them.
+class NoFetchApplication : public CefLauncherApplication {
+ public:
+  void OnRegisterCustomSchemes(
+      CefRawPtr<CefSchemeRegistrar> registrar) override {
+    const int options =
+        CEF_SCHEME_OPTION_STANDARD | CEF_SCHEME_OPTION_CORS_ENABLED;
+    registrar->AddCustomScheme("cef", options);
+    registrar->AddCustomScheme("vdfs", options);
+  }
+};
+
+TEST_F(ConformanceHostTest, DataFetchFailsWhenTheLauncherLeavesOutFetch) {
+  struct Case {
+    bool faulty;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {false, "page schemes: console warning: got from vdfs"},
+      {true,
+       "page schemes: console error: Fetch API cannot load "
+       "vdfs://conformance-data/data.json."},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.faulty ? "without fetch" : "as shipped");
+    diagnostics.clear();
+    if (test.faulty) {
+      cefsim::SetInProcessRenderer(
+          [] { return CefRefPtr<CefApp>(new NoFetchApplication()); });
+    }
+    conformance::RealCefHost host(client, new conformance::PageServer(),
+                                  "test");
+    Run(host, [&] {
+      host.RegisterSchemeHandlers();
+      host.OpenPage("schemes",
+                    "fetch('vdfs://conformance-data/data.json')"
+                    ".then((r) => r.json())"
+                    ".then((d) => console.warn('got ' + d.served));\n");
+    });
+    CefShutdown();
+    ASSERT_FALSE(diagnostics.empty());
+    EXPECT_EQ(diagnostics[0].rfind(test.expected, 0), 0u)
+        << testing::PrintToString(diagnostics);
+  }
+}
+
 TEST(ConformanceHostPageName, NamesScenarioPagesOnly) {
   struct Case {
     const char* url;

@@ -131,6 +131,50 @@ std::vector<InlineScript> InlineScripts(const std::string& html,
   return scripts;
 }
 
+std::string NetErrorName(cef_errorcode_t error) {
+  switch (error) {
+    case ERR_UNKNOWN_URL_SCHEME:
+      return "ERR_UNKNOWN_URL_SCHEME";
+    case ERR_ABORTED:
+      return "ERR_ABORTED";
+    case ERR_FILE_NOT_FOUND:
+      return "ERR_FILE_NOT_FOUND";
+    default:
+      return "ERR_FAILED";
+  }
+}
+
+bool RendererSchemeHas(const std::string& scheme, int option) {
+  for (const SchemeRegistration& registration : Globals().rendererSchemes) {
+    if (registration.accepted && ToLowerAscii(registration.name) == scheme &&
+        (registration.options & option) == option) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The origin the renderer gives a URL: scheme, host and port for standard
+// schemes (by the renderer's registration), opaque ("null") otherwise.
+std::string OriginOf(const std::string& url) {
+  const std::string scheme = SchemeOf(url);
+  if (scheme != "http" && scheme != "https" &&
+      !RendererSchemeHas(scheme, CEF_SCHEME_OPTION_STANDARD)) {
+    return "null";
+  }
+  const size_t start = url.find("://");
+  if (start == std::string::npos) {
+    return "null";
+  }
+  std::string authority = url.substr(start + 3);
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  const size_t at = authority.rfind('@');
+  if (at != std::string::npos) {
+    authority = authority.substr(at + 1);
+  }
+  return scheme + "://" + ToLowerAscii(authority);
+}
+
 class FunctionTask : public CefTask {
  public:
   explicit FunctionTask(std::function<void()> function)
@@ -164,6 +208,10 @@ class BrowserProcess : public BrowserHostDelegate {
     renderer->SetConsoleSink(
         [this](const std::string& frameId, const std::string& line) {
           Console(frameId, line);
+        });
+    renderer->SetFetchSink(
+        [this](const std::string& frameId, const std::string& url) {
+          return Fetch(frameId, url);
         });
   }
 
@@ -323,11 +371,7 @@ class BrowserProcess : public BrowserHostDelegate {
     CefRefPtr<CefLoadHandler> load = client->GetLoadHandler();
     if (resource.error != ERR_NONE) {
       // Fails before commit: only OnLoadError, and the old document stays.
-      const std::string errorText =
-          resource.error == ERR_UNKNOWN_URL_SCHEME ? "ERR_UNKNOWN_URL_SCHEME"
-          : resource.error == ERR_ABORTED          ? "ERR_ABORTED"
-          : resource.error == ERR_FILE_NOT_FOUND   ? "ERR_FILE_NOT_FOUND"
-                                                   : "ERR_FAILED";
+      const std::string errorText = NetErrorName(resource.error);
       BrowserLog(LOGSEVERITY_WARNING,
                  "load of " + url + " failed: net::" + errorText);
       if (load) {
@@ -361,6 +405,75 @@ class BrowserProcess : public BrowserHostDelegate {
     if (load && renderer->Frame(frameId)) {
       load->OnLoadEnd(browser, side->Frame(frameId), resource.status);
     }
+  }
+
+  // fetch() from a page, with Chromium's rules for custom schemes: the
+  // renderer's registration must make the scheme fetch-enabled, a
+  // cross-origin request needs the browser's CORS-enabled registration and a
+  // matching Access-Control-Allow-Origin.
+  RendererProcess::FetchOutcome Fetch(const std::string& frameId,
+                                      const std::string& url) {
+    RendererProcess::FetchOutcome outcome;
+    auto refuse = [&outcome](const std::string& line) {
+      outcome.failed = true;
+      outcome.consoleError = line;
+      return outcome;
+    };
+    CefRefPtr<CefFrame> frame = side->Frame(frameId);
+    CefRefPtr<CefBrowser> browser = frame ? frame->GetBrowser() : nullptr;
+    const std::string pageUrl = frame ? frame->GetURL().ToString() : "";
+    const std::string scheme = SchemeOf(url);
+    if (scheme == "http" || scheme == "https" || scheme == "file") {
+      Fatal("cefsim has no network: fetch() of " + url);
+    }
+    if (!RendererSchemeHas(scheme, CEF_SCHEME_OPTION_FETCH_ENABLED)) {
+      return refuse("Fetch API cannot load " + url + ". URL scheme \"" +
+                    scheme + "\" is not supported.");
+    }
+    const std::string origin = OriginOf(pageUrl);
+    const bool sameOrigin = origin != "null" && OriginOf(url) == origin;
+    const std::string blocked = "Access to fetch at '" + url +
+                                "' from origin '" + origin +
+                                "' has been blocked by CORS policy: ";
+    CefRequest::HeaderMap headers;
+    if (!sameOrigin) {
+      if (!BrowserSchemeHas(scheme, CEF_SCHEME_OPTION_CORS_ENABLED)) {
+        return refuse(blocked +
+                      "Cross origin requests are only supported for "
+                      "protocol schemes the browser made CORS-enabled.");
+      }
+      headers.insert(std::make_pair(CefString("Origin"), CefString(origin)));
+    }
+    const LoadedResource resource =
+        LoadResource(browser, frame, url, "GET", headers);
+    if (resource.error != ERR_NONE) {
+      return refuse("Failed to load resource: net::" +
+                    NetErrorName(resource.error));
+    }
+    if (!sameOrigin) {
+      bool present = false;
+      std::string allowed;
+      for (const auto& [name, value] : resource.headers) {
+        if (ToLowerAscii(name) == "access-control-allow-origin") {
+          present = true;
+          allowed = value;
+        }
+      }
+      if (!present) {
+        return refuse(blocked +
+                      "No 'Access-Control-Allow-Origin' header is present on "
+                      "the requested resource.");
+      }
+      if (allowed != "*" && allowed != origin) {
+        return refuse(blocked +
+                      "The 'Access-Control-Allow-Origin' header has a value '" +
+                      allowed + "' that is not equal to the supplied origin.");
+      }
+    }
+    outcome.status = resource.status;
+    outcome.statusText = resource.statusText;
+    outcome.body = resource.body;
+    return outcome;
   }
 
   void Destroy(int browserId) {

@@ -82,6 +82,21 @@ class RendererProcess {
   using ConsoleSink =
       std::function<void(const std::string& frameId, const std::string& line)>;
   void SetConsoleSink(ConsoleSink sink) { consoleSink = std::move(sink); }
+  // What a page's fetch() got: a response, or a network error with the
+  // line the page's console shows for it.
+  struct FetchOutcome {
+    bool failed = false;
+    std::string consoleError;
+    int status = 0;
+    std::string statusText;
+    std::string body;
+  };
+  // The browser process answers fetch() requests; without it fetch() stops
+  // loudly.
+  using FetchSink = std::function<FetchOutcome(const std::string& frameId,
+                                               const std::string& url)>;
+  void SetFetchSink(FetchSink sink) { fetchSink = std::move(sink); }
+  FetchOutcome Fetch(const std::string& frameId, const std::string& url);
 
   // Browsers and frames. OnBrowserCreated fires, then the frames load.
   BrowserInfo OpenBrowser(const std::vector<FrameSpec>& frames,
@@ -191,6 +206,7 @@ class RendererProcess {
   std::unique_ptr<IsolateManager> isolate;
   Outbox outbox;
   ConsoleSink consoleSink;
+  FetchSink fetchSink;
   std::vector<CefRefPtr<BrowserModel>> browsers;
   struct Timer {
     int id = 0;
