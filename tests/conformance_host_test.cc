@@ -46,10 +46,12 @@ class HostApp : public CefApp, public CefBrowserProcessHandler {
 class Events : public conformance::BrowserEvents {
  public:
   Lines messages;
+  CefRefPtr<CefFrame> lastFrame;
 
   void OnProcessMessageReceived(CefRefPtr<CefBrowser>,
                                 CefRefPtr<CefFrame> frame,
                                 CefRefPtr<CefProcessMessage> message) override {
+    lastFrame = frame;
     messages.push_back(message->GetName().ToString() + " from " +
                        frame->GetURL().ToString());
   }
@@ -74,6 +76,7 @@ class ConformanceHostTest : public ::testing::Test {
     app = new HostApp();
   }
   void TearDown() override {
+    events.lastFrame = nullptr;
     client->SetEvents(nullptr);
     client->DropBrowsers();
     CefShutdown();
@@ -196,6 +199,32 @@ TEST_F(ConformanceHostTest, DataFetchFailsWhenTheLauncherLeavesOutFetch) {
     EXPECT_EQ(diagnostics[0].rfind(test.expected, 0), 0u)
         << testing::PrintToString(diagnostics);
   }
+}
+
+// The host's Navigate loads the next page into the same frame, through the
+// page server, and the launcher answers from the new document.
+TEST_F(ConformanceHostTest, NavigateLoadsTheNextPageIntoTheFrame) {
+  conformance::RealCefHost host(client, new conformance::PageServer(), "test");
+  Run(
+      host,
+      [&] {
+        host.RegisterSchemeHandlers();
+        host.OpenPage("first", "conformance.ready('first');\n");
+        host.PostDelayed(
+            [&] {
+              ASSERT_TRUE(events.lastFrame);
+              host.Navigate(events.lastFrame, "second",
+                            "conformance.ready('second');\n");
+            },
+            500);
+      },
+      2000);
+  ASSERT_GE(events.messages.size(), 2u);
+  EXPECT_NE(events.messages.front().find("cef://conformance/first.html"),
+            std::string::npos);
+  EXPECT_NE(events.messages.back().find("cef://conformance/second.html"),
+            std::string::npos);
+  EXPECT_TRUE(diagnostics.empty()) << testing::PrintToString(diagnostics);
 }
 
 TEST(ConformanceHostPageName, NamesScenarioPagesOnly) {
