@@ -10,8 +10,9 @@
 #include <mutex>
 #include <string>
 
+#include "conformance/audio_probe_win.h"
 #include "conformance/check_report.h"
-#include "conformance/real_cef_host_win.h"
+#include "conformance/real_cef_host.h"
 #include "conformance/runner.h"
 #include "include/cef_api_hash.h"
 #include "include/cef_app.h"
@@ -239,6 +240,8 @@ int Run() {
 
   CefRefPtr<ConformanceClient> client = new ConformanceClient();
   RealCefHost host(client, new PageServer(), VersionText());
+  host.SetAudioProbe(AudioProbe{conformance::RunningProcessImage,
+                                conformance::AudioSessionVolumes});
   std::unique_ptr<Runner> runner;
   CefRefPtr<ConformanceApp> app;
   app = new ConformanceApp([&] {
@@ -253,6 +256,7 @@ int Run() {
   options.audioCommandLine = [&] { return app->AudioServiceCommandLine(); };
   options.launcherPath = Utf8(launcher);
   runner = std::make_unique<Runner>(host, report, options);
+  client->SetDiagnostics([&](const std::string& line) { report.Info(line); });
   client->SetEvents(&runner->Events());
   runner->PrepareBeforeStart();
 

@@ -131,4 +131,26 @@ TEST(CefStringCompare, MapsOrderByUtf16CodeUnits) {
   EXPECT_EQ(order.begin()->second, 2);
 }
 
+// Settings fields are set through an attached CefString; copies of it must
+// not write to the field, and every kind of assignment must.
+TEST(CefStringAttached, WritesThroughToItsFieldOnly) {
+  struct {
+    cef_string_t text;
+  } settings;
+  cef_string_t& field = settings.text;
+  CefString(&settings.text) = std::string("narrow");
+  EXPECT_EQ(CefString(&field).ToString(), "narrow");
+  CefString(&settings.text) = std::wstring(L"wide");
+  EXPECT_EQ(CefString(&field).ToString(), "wide");
+  CefString(&settings.text) = CefString("copied");
+  EXPECT_EQ(CefString(&field).ToString(), "copied");
+
+  CefString attached(&field);
+  CefString copy = attached;
+  copy = "not the field";
+  EXPECT_EQ(CefString(&field).ToString(), "copied");
+  attached = copy;
+  EXPECT_EQ(CefString(&field).ToString(), "not the field");
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "cefsim/fatal.h"
 #include "cefsim/renderer_process.h"
 #include "dom_impl.h"
 #include "frame_impl.h"
@@ -774,9 +775,21 @@ const std::vector<std::string>& RendererProcess::Log() const {
   return isolate->log();
 }
 
+RendererProcess::FetchOutcome RendererProcess::Fetch(const std::string& frameId,
+                                                     const std::string& url) {
+  if (!fetchSink) {
+    Fatal("fetch() of " + url +
+          " needs a browser process to answer it (cefsim's CefInitialize)");
+  }
+  return fetchSink(frameId, url);
+}
+
 void RendererProcess::AddConsoleLine(FrameModel* frame,
                                      const std::string& line) {
   frame->console.push_back(line);
+  if (consoleSink) {
+    consoleSink(frame->id, line);
+  }
 }
 
 void RendererProcess::Checkpoint() {

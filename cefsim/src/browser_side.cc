@@ -77,7 +77,37 @@ std::vector<BrowserSide*>& AllBrowserSides() {
 
 CefRefPtr<CefBrowser> WrapHostBrowser(BrowserSideBrowser* browser);
 
+// The browser process's delegate for a browser-side object, or a loud stop.
+BrowserHostDelegate* DelegateFor(BrowserSide* side, const std::string& what) {
+  BrowserHostDelegate* delegate = side ? side->HostDelegate() : nullptr;
+  if (!delegate) {
+    NotSimulated(what);
+  }
+  return delegate;
+}
+
 class HostBrowserHost : public CefBrowserHost {
+ public:
+  explicit HostBrowserHost(CefRefPtr<BrowserSideBrowser> browserModel)
+      : model(std::move(browserModel)) {}
+
+  CefRefPtr<CefBrowser> GetBrowser() override {
+    return WrapHostBrowser(model.get());
+  }
+  void CloseBrowser(bool force_close) override {
+    DelegateFor(BrowserSide::Current(), "CefBrowserHost::CloseBrowser")
+        ->CloseBrowser(model->id, force_close);
+  }
+  bool TryCloseBrowser() override {
+    NotSimulated("CefBrowserHost::TryCloseBrowser");
+  }
+  void SetFocus(bool focus) override {
+    DelegateFor(BrowserSide::Current(), "CefBrowserHost::SetFocus")
+        ->SetFocus(model->id, focus);
+  }
+
+ private:
+  CefRefPtr<BrowserSideBrowser> model;
   IMPLEMENT_REFCOUNTING(HostBrowserHost);
 };
 
@@ -106,9 +136,16 @@ class HostFrame : public CefFrame {
   void LoadRequest(CefRefPtr<CefRequest>) override {
     NotSimulated("CefFrame::LoadRequest");
   }
-  void LoadURL(const CefString&) override { NotSimulated("CefFrame::LoadURL"); }
-  void ExecuteJavaScript(const CefString&, const CefString&, int) override {
-    NotSimulated("CefFrame::ExecuteJavaScript");
+  void LoadURL(const CefString& url) override {
+    DelegateFor(model->side, "CefFrame::LoadURL")
+        ->LoadUrl(model->id, url.ToString());
+  }
+  void ExecuteJavaScript(const CefString& code,
+                         const CefString& script_url,
+                         int start_line) override {
+    DelegateFor(model->side, "CefFrame::ExecuteJavaScript")
+        ->ExecuteJavaScript(model->id, code.ToString(), script_url.ToString(),
+                            start_line);
   }
   bool IsMain() override { return model->isMain; }
   bool IsFocused() override { return model->isMain; }
@@ -180,7 +217,9 @@ class HostBrowser : public CefBrowser {
       : model(std::move(browserModel)) {}
 
   bool IsValid() override { return model->valid; }
-  CefRefPtr<CefBrowserHost> GetHost() override { return new HostBrowserHost(); }
+  CefRefPtr<CefBrowserHost> GetHost() override {
+    return new HostBrowserHost(model);
+  }
   bool CanGoBack() override { return false; }
   void GoBack() override { NotSimulated("CefBrowser::GoBack"); }
   bool CanGoForward() override { return false; }
@@ -517,6 +556,15 @@ void BrowserSide::DocumentCommitted(const std::string& frameId) {
   entry.frameId = frameId;
   entry.loadStart = true;
   queue.push_back(std::move(entry));
+}
+
+void BrowserSide::CommitUrl(const std::string& frameId,
+                            const std::string& url) {
+  for (const CefRefPtr<BrowserSideBrowser>& browser : browsers) {
+    if (BrowserSideFrame* frame = browser->FindFrame(frameId)) {
+      frame->url = url;
+    }
+  }
 }
 
 void BrowserSide::BrowserOpened(int browserId) {

@@ -207,6 +207,26 @@ CefStringUTF16::CefStringUTF16(const char16_t* src, size_t src_len, bool copy) {
   FromString(src, src_len, copy);
 }
 
+CefStringUTF16::CefStringUTF16(cef_string_t* field) : attached(field) {
+  if (attached) {
+    data = attached->text;
+  }
+}
+
+// The attachment stays with the left side: copying a string never moves
+// where it writes.
+CefStringUTF16& CefStringUTF16::operator=(const CefStringUTF16& str) {
+  data = str.data;
+  WriteThrough();
+  return *this;
+}
+
+CefStringUTF16& CefStringUTF16::operator=(CefStringUTF16&& str) noexcept {
+  data = std::move(str.data);
+  WriteThrough();
+  return *this;
+}
+
 int CefStringUTF16::compare(const CefStringUTF16& str) const {
   if (empty() && str.empty()) {
     return 0;
@@ -307,30 +327,36 @@ bool CefStringUTF16::FromString16(const char16_t* str, size_t length) {
 
 CefStringUTF16& CefStringUTF16::operator=(const std::string& str) {
   FromString(str);
+  WriteThrough();
   return *this;
 }
 
 CefStringUTF16& CefStringUTF16::operator=(const char* str) {
   FromString(str);
+  WriteThrough();
   return *this;
 }
 
 CefStringUTF16& CefStringUTF16::operator=(const std::wstring& str) {
   FromWString(str);
+  WriteThrough();
   return *this;
 }
 
 CefStringUTF16& CefStringUTF16::operator=(const wchar_t* str) {
   FromWString(str);
+  WriteThrough();
   return *this;
 }
 
 CefStringUTF16& CefStringUTF16::operator=(const std::u16string& str) {
   FromString16(str);
+  WriteThrough();
   return *this;
 }
 
 CefStringUTF16& CefStringUTF16::operator=(const char16_t* str) {
   FromString16(str);
+  WriteThrough();
   return *this;
 }

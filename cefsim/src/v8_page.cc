@@ -1,7 +1,7 @@
 // The few Blink globals page scripts under test use: window/self, document
 // (title, createElement with focus/blur), console, setTimeout/clearTimeout,
-// queueMicrotask, and the window's error and unhandledrejection events. A
-// bare V8 context has none of them.
+// queueMicrotask, fetch() through the browser process, and the window's error
+// and unhandledrejection events. A bare V8 context has none of them.
 
 #include "v8_page.h"
 
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cefsim/fatal.h"
 #include "cefsim/renderer_process.h"
 #include "frame_impl.h"
 #include "v8_context.h"
@@ -474,6 +475,106 @@ void DispatchUnhandledRejection(v8::Local<v8::Context> context,
   CallListeners(context, window, "unhandledrejection", event, {event});
 }
 
+namespace {
+
+// One fetch() call, answered later as a page task.
+struct FetchCall {
+  WindowRecord* window = nullptr;
+  v8::Global<v8::Promise::Resolver> resolver;
+  std::string url;
+};
+
+// Response.text() and .json(): the body, already complete.
+void ResponseText(const v8::FunctionCallbackInfo<v8::Value>& info) {
+  v8::Local<v8::Context> context = info.GetIsolate()->GetCurrentContext();
+  v8::Local<v8::Promise::Resolver> resolver =
+      v8::Promise::Resolver::New(context).ToLocalChecked();
+  resolver->Resolve(context, info.Data()).Check();
+  info.GetReturnValue().Set(resolver->GetPromise());
+}
+
+void ResponseJson(const v8::FunctionCallbackInfo<v8::Value>& info) {
+  v8::Isolate* isolate = info.GetIsolate();
+  v8::Local<v8::Context> context = isolate->GetCurrentContext();
+  v8::Local<v8::Promise::Resolver> resolver =
+      v8::Promise::Resolver::New(context).ToLocalChecked();
+  v8::TryCatch tryCatch(isolate);
+  v8::Local<v8::Value> parsed;
+  if (v8::JSON::Parse(context, info.Data().As<v8::String>()).ToLocal(&parsed)) {
+    resolver->Resolve(context, parsed).Check();
+  } else {
+    resolver->Reject(context, tryCatch.Exception()).Check();
+  }
+  info.GetReturnValue().Set(resolver->GetPromise());
+}
+
+v8::Local<v8::Object> NewResponse(v8::Local<v8::Context> context,
+                                  const RendererProcess::FetchOutcome& outcome,
+                                  const std::string& url) {
+  v8::Isolate* isolate = context->GetIsolate();
+  v8::Local<v8::Object> response = v8::Object::New(isolate);
+  SetField(
+      context, response, "ok",
+      v8::Boolean::New(isolate, outcome.status >= 200 && outcome.status < 300));
+  SetField(context, response, "status",
+           v8::Integer::New(isolate, outcome.status));
+  SetField(context, response, "statusText",
+           V8Text(isolate, outcome.statusText));
+  SetField(context, response, "url", V8Text(isolate, url));
+  v8::Local<v8::String> body = V8Text(isolate, outcome.body);
+  SetMethod(context, response, "text", &ResponseText, body);
+  SetMethod(context, response, "json", &ResponseJson, body);
+  return response;
+}
+
+void RunFetch(const std::shared_ptr<FetchCall>& call) {
+  RendererProcess* process = RendererProcess::Current();
+  // A document that left its frame hears nothing more.
+  if (!process || call->window->context.IsEmpty() || !call->window->frame) {
+    return;
+  }
+  const RendererProcess::FetchOutcome outcome =
+      process->Fetch(call->window->frame->id, call->url);
+  v8::Isolate* isolate = process->manager()->isolate();
+  v8::HandleScope scope(isolate);
+  v8::Local<v8::Context> context = call->window->context.Get(isolate);
+  v8::Context::Scope contextScope(context);
+  v8::Local<v8::Promise::Resolver> resolver = call->resolver.Get(isolate);
+  if (outcome.failed) {
+    if (!outcome.consoleError.empty()) {
+      process->AddConsoleLine(call->window->frame,
+                              "error: " + outcome.consoleError);
+    }
+    resolver
+        ->Reject(context,
+                 v8::Exception::TypeError(V8Text(isolate, "Failed to fetch")))
+        .Check();
+    return;
+  }
+  resolver->Resolve(context, NewResponse(context, outcome, call->url)).Check();
+}
+
+void Fetch(const v8::FunctionCallbackInfo<v8::Value>& info) {
+  RendererProcess* process = RendererProcess::Current();
+  v8::Isolate* isolate = info.GetIsolate();
+  v8::Local<v8::Context> context = isolate->GetCurrentContext();
+  v8::Local<v8::Promise::Resolver> resolver =
+      v8::Promise::Resolver::New(context).ToLocalChecked();
+  info.GetReturnValue().Set(resolver->GetPromise());
+  if (info.Length() < 1 || !info[0]->IsString()) {
+    Fatal("fetch() with anything but a URL string is not simulated");
+  }
+  auto call = std::make_shared<FetchCall>();
+  call->window = WindowFromData(info);
+  call->resolver.Reset(isolate, resolver);
+  call->url = Utf8(isolate, info[0]);
+  if (process) {
+    process->PostTask([call] { RunFetch(call); });
+  }
+}
+
+}  // namespace
+
 void InstallPageGlobals(v8::Local<v8::Context> context, WindowRecord* window) {
   v8::Isolate* isolate = context->GetIsolate();
   v8::HandleScope scope(isolate);
@@ -518,6 +619,7 @@ void InstallPageGlobals(v8::Local<v8::Context> context, WindowRecord* window) {
   SetMethod(context, global, "setTimeout", &SetTimeout, data);
   SetMethod(context, global, "clearTimeout", &ClearTimeout, data);
   SetMethod(context, global, "queueMicrotask", &QueueMicrotask, data);
+  SetMethod(context, global, "fetch", &Fetch, data);
   SetMethod(context, global, "addEventListener", &AddEventListener, data);
   SetMethod(context, global, "removeEventListener", &RemoveEventListener, data);
   for (const char* name : {"onerror", "onunhandledrejection"}) {

@@ -26,6 +26,21 @@ class RendererProcess;
 class BrowserSideBrowser;
 class BrowserSideFrame;
 
+// What a browser process adds to the browser side: the host calls and
+// frame commands that need more than the message channel. Without one they
+// stop loudly, as before.
+class BrowserHostDelegate {
+ public:
+  virtual ~BrowserHostDelegate() = default;
+  virtual void CloseBrowser(int browserId, bool forceClose) = 0;
+  virtual void SetFocus(int browserId, bool focus) = 0;
+  virtual void LoadUrl(const std::string& frameId, const std::string& url) = 0;
+  virtual void ExecuteJavaScript(const std::string& frameId,
+                                 const std::string& code,
+                                 const std::string& scriptUrl,
+                                 int startLine) = 0;
+};
+
 class BrowserSide {
  public:
   // Becomes TID_UI (CefPostTask, CefCurrentlyOn) on this thread until
@@ -91,6 +106,14 @@ class BrowserSide {
   // What the browser side dropped, as CEF logs it ("dropped ...").
   const std::vector<std::string>& Log() const { return log; }
 
+  // The browser process's part, if one runs (null: none).
+  void SetHostDelegate(BrowserHostDelegate* delegate) {
+    hostDelegate = delegate;
+  }
+  BrowserHostDelegate* HostDelegate() const { return hostDelegate; }
+  // A navigation of the frame committed: its browser-side URL follows.
+  void CommitUrl(const std::string& frameId, const std::string& url);
+
   // Internal to cefsim.
   struct Task {
     int64_t due = 0;
@@ -136,6 +159,7 @@ class BrowserSide {
   bool terminated = false;
   bool lastDeliveryHandled = false;
   std::vector<std::string> log;
+  BrowserHostDelegate* hostDelegate = nullptr;
 };
 
 }  // namespace cefsim

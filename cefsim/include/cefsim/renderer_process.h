@@ -77,6 +77,26 @@ class RendererProcess {
   static RendererProcess* Current();
 
   void SetOutbox(Outbox outbox) { this->outbox = std::move(outbox); }
+  // Console lines also go here as they are written ("warn: ..."); the
+  // browser process forwards them to the display handler.
+  using ConsoleSink =
+      std::function<void(const std::string& frameId, const std::string& line)>;
+  void SetConsoleSink(ConsoleSink sink) { consoleSink = std::move(sink); }
+  // What a page's fetch() got: a response, or a network error with the
+  // line the page's console shows for it.
+  struct FetchOutcome {
+    bool failed = false;
+    std::string consoleError;
+    int status = 0;
+    std::string statusText;
+    std::string body;
+  };
+  // The browser process answers fetch() requests; without it fetch() stops
+  // loudly.
+  using FetchSink = std::function<FetchOutcome(const std::string& frameId,
+                                               const std::string& url)>;
+  void SetFetchSink(FetchSink sink) { fetchSink = std::move(sink); }
+  FetchOutcome Fetch(const std::string& frameId, const std::string& url);
 
   // Browsers and frames. OnBrowserCreated fires, then the frames load.
   BrowserInfo OpenBrowser(const std::vector<FrameSpec>& frames,
@@ -185,6 +205,8 @@ class RendererProcess {
   CefRefPtr<CefApp> application;
   std::unique_ptr<IsolateManager> isolate;
   Outbox outbox;
+  ConsoleSink consoleSink;
+  FetchSink fetchSink;
   std::vector<CefRefPtr<BrowserModel>> browsers;
   struct Timer {
     int id = 0;

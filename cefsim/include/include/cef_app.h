@@ -6,6 +6,7 @@
 #include "include/cef_render_process_handler.h"
 #include "include/cef_resource_bundle_handler.h"
 #include "include/cef_scheme.h"
+#include "include/internal/cef_types_wrappers.h"
 
 class CefApp;
 
@@ -14,6 +15,17 @@ class CefApp;
 int CefExecuteProcess(const CefMainArgs& args,
                       CefRefPtr<CefApp> application,
                       void* windows_sandbox_info);
+
+// Starts the browser process on the calling thread, which becomes the UI
+// thread. False when CEF cannot start; CefGetExitCode says why.
+bool CefInitialize(const CefMainArgs& args,
+                   const CefSettings& settings,
+                   CefRefPtr<CefApp> application,
+                   void* windows_sandbox_info);
+int CefGetExitCode();
+void CefShutdown();
+void CefRunMessageLoop();
+void CefQuitMessageLoop();
 
 // Application-level callbacks CEF makes in every process.
 class CefApp : public virtual CefBaseRefCounted {

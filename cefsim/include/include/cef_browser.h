@@ -4,9 +4,30 @@
 
 #include "include/cef_base.h"
 #include "include/cef_frame.h"
+#include "include/cef_request_context.h"
+#include "include/cef_values.h"
+#include "include/internal/cef_types_wrappers.h"
+
+class CefBrowser;
+class CefClient;
 
 // The browser-process side of a browser; never available in a renderer.
-class CefBrowserHost : public virtual CefBaseRefCounted {};
+class CefBrowserHost : public virtual CefBaseRefCounted {
+ public:
+  // Asynchronous: the browser exists from OnAfterCreated on. False when
+  // the request is refused at once. Windowless browsers only.
+  static bool CreateBrowser(const CefWindowInfo& windowInfo,
+                            CefRefPtr<CefClient> client,
+                            const CefString& url,
+                            const CefBrowserSettings& settings,
+                            CefRefPtr<CefDictionaryValue> extra_info,
+                            CefRefPtr<CefRequestContext> request_context);
+
+  virtual CefRefPtr<CefBrowser> GetBrowser() = 0;
+  virtual void CloseBrowser(bool force_close) = 0;
+  virtual bool TryCloseBrowser() = 0;
+  virtual void SetFocus(bool focus) = 0;
+};
 
 // A browser window's renderer-side representation.
 class CefBrowser : public virtual CefBaseRefCounted {

@@ -3,6 +3,13 @@
 #include <cstddef>
 #include <string>
 
+// A string field of CEF's settings structures. CEF's is a C struct with a
+// buffer and a destructor; here only CefString(&field) touches it.
+typedef struct _cef_string_utf16_t {
+  std::u16string text;
+} cef_string_utf16_t;
+typedef cef_string_utf16_t cef_string_t;
+
 // UTF-16 string as CEF hands it over: an empty value owns no buffer, so
 // c_str() is null for every empty string.
 class CefStringUTF16 {
@@ -10,8 +17,9 @@ class CefStringUTF16 {
   typedef char16_t char_type;
 
   CefStringUTF16() = default;
-  CefStringUTF16(const CefStringUTF16& str) = default;
-  CefStringUTF16(CefStringUTF16&& str) noexcept = default;
+  // A copy is never attached to the original's field.
+  CefStringUTF16(const CefStringUTF16& str) : data(str.data) {}
+  CefStringUTF16(CefStringUTF16&& str) noexcept : data(std::move(str.data)) {}
   CefStringUTF16(const std::string& src);
   // Without a length the text ends at the first NUL.
   CefStringUTF16(const char* src, size_t length = 0);
@@ -20,6 +28,8 @@ class CefStringUTF16 {
   CefStringUTF16(const std::u16string& src);
   CefStringUTF16(const char16_t* src, size_t length = 0);
   CefStringUTF16(const char16_t* src, size_t src_len, bool copy);
+  // Attaches to a structure's field: assignments write through to it.
+  CefStringUTF16(cef_string_t* field);
   ~CefStringUTF16() = default;
 
   const char_type* c_str() const { return empty() ? nullptr : data.c_str(); }
@@ -53,8 +63,8 @@ class CefStringUTF16 {
   bool operator==(const CefStringUTF16& str) const { return compare(str) == 0; }
   bool operator!=(const CefStringUTF16& str) const { return compare(str) != 0; }
 
-  CefStringUTF16& operator=(const CefStringUTF16& str) = default;
-  CefStringUTF16& operator=(CefStringUTF16&& str) noexcept = default;
+  CefStringUTF16& operator=(const CefStringUTF16& str);
+  CefStringUTF16& operator=(CefStringUTF16&& str) noexcept;
   operator std::string() const { return ToString(); }
   CefStringUTF16& operator=(const std::string& str);
   CefStringUTF16& operator=(const char* str);
@@ -66,7 +76,14 @@ class CefStringUTF16 {
   CefStringUTF16& operator=(const char16_t* str);
 
  private:
+  void WriteThrough() {
+    if (attached) {
+      attached->text = data;
+    }
+  }
+
   std::u16string data;
+  cef_string_t* attached = nullptr;
 };
 
 typedef CefStringUTF16 CefString;

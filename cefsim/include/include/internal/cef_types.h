@@ -123,6 +123,8 @@ typedef enum {
   ERR_IO_PENDING = -1,
   ERR_FAILED = -2,
   ERR_ABORTED = -3,
+  ERR_FILE_NOT_FOUND = -6,
+  ERR_UNKNOWN_URL_SCHEME = -302,
 } cef_errorcode_t;
 
 typedef enum {
@@ -154,3 +156,25 @@ typedef enum {
   TS_LAUNCH_FAILED,
   TS_INTEGRITY_FAILURE,
 } cef_termination_status_t;
+
+typedef enum {
+  LOGSEVERITY_DEFAULT,
+  LOGSEVERITY_VERBOSE,
+  LOGSEVERITY_DEBUG = LOGSEVERITY_VERBOSE,
+  LOGSEVERITY_INFO,
+  LOGSEVERITY_WARNING,
+  LOGSEVERITY_ERROR,
+  LOGSEVERITY_FATAL,
+  LOGSEVERITY_DISABLE = 99
+} cef_log_severity_t;
+
+typedef enum {
+  CEF_RUNTIME_STYLE_DEFAULT,
+  CEF_RUNTIME_STYLE_CHROME,
+  CEF_RUNTIME_STYLE_ALLOY,
+} cef_runtime_style_t;
+
+typedef enum {
+  PET_VIEW = 0,
+  PET_POPUP,
+} cef_paint_element_type_t;

@@ -1,8 +1,7 @@
-#include "conformance/real_cef_host_win.h"
+#include "conformance/real_cef_host.h"
 
 #include <utility>
 
-#include "conformance/audio_probe_win.h"
 #include "conformance/page_scripts.h"
 #include "include/cef_stream.h"
 #include "include/cef_task.h"
@@ -25,17 +24,29 @@ CefRefPtr<CefResourceHandler> Respond(int status,
   // responses itself.
   headers.insert(std::make_pair("Access-Control-Allow-Origin", "*"));
   headers.insert(std::make_pair("Cache-Control", "no-store"));
-  // CreateForData copies the bytes; an empty body still needs a pointer.
-  static const char kNothing = 0;
-  CefRefPtr<CefStreamReader> stream = CefStreamReader::CreateForData(
-      body.empty() ? const_cast<char*>(&kNothing)
-                   : const_cast<char*>(body.data()),
-      body.size());
+  // CreateForData copies the bytes but gives no stream for zero of them,
+  // and the handler needs one: an empty body goes out as one newline.
+  std::string bytes = body.empty() ? std::string("\n") : body;
+  CefRefPtr<CefStreamReader> stream =
+      CefStreamReader::CreateForData(bytes.data(), bytes.size());
   return new CefStreamResourceHandler(status, statusText, mimeType, headers,
                                       stream);
 }
 
 }  // namespace
+
+std::string ScenarioPageName(const std::string& url) {
+  const std::string prefix = PageHost::PageUrl("");
+  const std::string suffix = ".html";
+  const std::string key = ResourceKey(url);
+  if (key.rfind(prefix.substr(0, prefix.size() - suffix.size()), 0) != 0 ||
+      key.size() < prefix.size() ||
+      key.compare(key.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return url;
+  }
+  const size_t start = prefix.size() - suffix.size();
+  return key.substr(start, key.size() - start - suffix.size());
+}
 
 void PageServer::Add(const std::string& url,
                      const std::string& mimeType,
@@ -98,6 +109,33 @@ void ConformanceClient::OnBeforeClose(CefRefPtr<CefBrowser> browser) {
   }
 }
 
+void ConformanceClient::OnLoadError(CefRefPtr<CefBrowser> /*browser*/,
+                                    CefRefPtr<CefFrame> /*frame*/,
+                                    ErrorCode errorCode,
+                                    const CefString& errorText,
+                                    const CefString& failedUrl) {
+  const std::string url = failedUrl.ToString();
+  Diagnose("page " + ScenarioPageName(url) + ": load of " + url +
+           " failed: " + errorText.ToString() + " (" +
+           std::to_string(static_cast<int>(errorCode)) + ")");
+}
+
+bool ConformanceClient::OnConsoleMessage(CefRefPtr<CefBrowser> /*browser*/,
+                                         cef_log_severity_t level,
+                                         const CefString& message,
+                                         const CefString& source,
+                                         int line) {
+  if (level >= LOGSEVERITY_WARNING) {
+    const std::string url = source.ToString();
+    Diagnose("page " + ScenarioPageName(url) + ": console " +
+             (level >= LOGSEVERITY_ERROR ? "error" : "warning") + ": " +
+             message.ToString() + " (" + url + ":" + std::to_string(line) +
+             ")");
+  }
+  // CEF still writes it to its log.
+  return false;
+}
+
 RealCefHost::RealCefHost(CefRefPtr<ConformanceClient> browserClient,
                          CefRefPtr<PageServer> pageServer,
                          std::string backendDescription)
@@ -105,11 +143,18 @@ RealCefHost::RealCefHost(CefRefPtr<ConformanceClient> browserClient,
       server(std::move(pageServer)),
       description(std::move(backendDescription)) {}
 
-void RealCefHost::RegisterSchemeHandlers() {
+bool RealCefHost::RegisterSchemeHandlers() {
   server->Add(PageScripts::kDataUrl, "application/json",
               PageScripts::kDataJson);
-  CefRegisterSchemeHandlerFactory("cef", "", server);
-  CefRegisterSchemeHandlerFactory("vdfs", "", server);
+  bool registered = true;
+  for (const char* scheme : {"cef", "vdfs"}) {
+    if (!CefRegisterSchemeHandlerFactory(scheme, "", server)) {
+      client->Diagnose(std::string("CefRegisterSchemeHandlerFactory(\"") +
+                       scheme + "\") failed: its pages cannot load");
+      registered = false;
+    }
+  }
+  return registered;
 }
 
 std::string RealCefHost::AddPage(const std::string& pageName,
@@ -123,11 +168,14 @@ void RealCefHost::OpenPage(const std::string& pageName,
                            const std::string& script) {
   const std::string url = AddPage(pageName, script);
   CefWindowInfo windowInfo;
-  windowInfo.SetAsWindowless(nullptr);
+  windowInfo.SetAsWindowless(kNullWindowHandle);
   CefBrowserSettings settings;
   settings.windowless_frame_rate = 10;
-  CefBrowserHost::CreateBrowser(windowInfo, client, url, settings, nullptr,
-                                nullptr);
+  if (!CefBrowserHost::CreateBrowser(windowInfo, client, url, settings, nullptr,
+                                     nullptr)) {
+    client->Diagnose("page " + pageName +
+                     ": CefBrowserHost::CreateBrowser failed");
+  }
 }
 
 void RealCefHost::AddFrame(CefRefPtr<CefFrame> parent,
@@ -165,19 +213,28 @@ bool RealCefHost::CanFetchCustomSchemes(std::string& /*whyNot*/) const {
   return true;
 }
 
-bool RealCefHost::CanCheckAudio(std::string& /*whyNot*/) const {
+bool RealCefHost::CanCheckAudio(std::string& whyNot) const {
+  if (!audio.runningProcessImage || !audio.sessionVolumes) {
+    whyNot = "no way to read audio sessions on this backend";
+    return false;
+  }
   return true;
 }
 
 bool RealCefHost::RunningProcessImage(uint32_t processId,
                                       std::string& image) const {
-  return conformance::RunningProcessImage(processId, image);
+  return audio.runningProcessImage &&
+         audio.runningProcessImage(processId, image);
 }
 
 bool RealCefHost::AudioSessionVolumes(uint32_t processId,
                                       std::vector<float>& volumes,
                                       std::string& error) const {
-  return conformance::AudioSessionVolumes(processId, volumes, error);
+  if (!audio.sessionVolumes) {
+    error = "no audio on this backend";
+    return false;
+  }
+  return audio.sessionVolumes(processId, volumes, error);
 }
 
 }  // namespace conformance

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -11,6 +12,9 @@
 #include "conformance/page_host.h"
 #include "include/cef_app.h"
 #include "include/cef_client.h"
+#include "include/cef_display_handler.h"
+#include "include/cef_life_span_handler.h"
+#include "include/cef_load_handler.h"
 #include "include/cef_render_handler.h"
 #include "include/cef_scheme.h"
 
@@ -45,11 +49,18 @@ class PageServer : public CefSchemeHandlerFactory {
   IMPLEMENT_REFCOUNTING(PageServer);
 };
 
+// The scenario page a URL shows ("values" for cef://conformance/values.html),
+// or the URL itself when it is no scenario page.
+std::string ScenarioPageName(const std::string& url);
+
 // The client of every conformance browser: windowless rendering into
-// nothing, and the events the runner follows.
+// nothing, the events the runner follows, and what pages report about
+// their own failures.
 class ConformanceClient : public EventsClient,
                           public CefRenderHandler,
-                          public CefLifeSpanHandler {
+                          public CefLifeSpanHandler,
+                          public CefLoadHandler,
+                          public CefDisplayHandler {
  public:
   ConformanceClient() = default;
   ConformanceClient(const ConformanceClient&) = delete;
@@ -60,10 +71,22 @@ class ConformanceClient : public EventsClient,
   // Lets go of browsers that never closed; before CefShutdown, which must
   // not outlive references to CEF's objects.
   void DropBrowsers() { browsers.clear(); }
+  // Load errors and console messages of warning level and above go here,
+  // one line each, naming the scenario page.
+  void SetDiagnostics(std::function<void(const std::string&)> sink) {
+    diagnostics = std::move(sink);
+  }
+  void Diagnose(const std::string& line) {
+    if (diagnostics) {
+      diagnostics(line);
+    }
+  }
 
   // CefClient methods:
   CefRefPtr<CefRenderHandler> GetRenderHandler() override { return this; }
   CefRefPtr<CefLifeSpanHandler> GetLifeSpanHandler() override { return this; }
+  CefRefPtr<CefLoadHandler> GetLoadHandler() override { return this; }
+  CefRefPtr<CefDisplayHandler> GetDisplayHandler() override { return this; }
 
   // CefRenderHandler methods:
   void GetViewRect(CefRefPtr<CefBrowser> browser, CefRect& rect) override;
@@ -78,23 +101,52 @@ class ConformanceClient : public EventsClient,
   void OnAfterCreated(CefRefPtr<CefBrowser> browser) override;
   void OnBeforeClose(CefRefPtr<CefBrowser> browser) override;
 
+  // CefLoadHandler methods:
+  void OnLoadError(CefRefPtr<CefBrowser> browser,
+                   CefRefPtr<CefFrame> frame,
+                   ErrorCode errorCode,
+                   const CefString& errorText,
+                   const CefString& failedUrl) override;
+
+  // CefDisplayHandler methods:
+  bool OnConsoleMessage(CefRefPtr<CefBrowser> browser,
+                        cef_log_severity_t level,
+                        const CefString& message,
+                        const CefString& source,
+                        int line) override;
+
  private:
   std::vector<CefRefPtr<CefBrowser>> browsers;
   std::function<void()> onAllClosed;
+  std::function<void(const std::string&)> diagnostics;
   bool closing = false;
 
   IMPLEMENT_REFCOUNTING(ConformanceClient);
 };
 
-// PageHost on a real CEF: windowless browsers on pages served from memory.
+// How the audio check sees processes and their sessions; Core Audio on
+// Windows.
+struct AudioProbe {
+  std::function<bool(uint32_t processId, std::string& image)>
+      runningProcessImage;
+  std::function<
+      bool(uint32_t processId, std::vector<float>& volumes, std::string& error)>
+      sessionVolumes;
+};
+
+// PageHost on CEF: windowless browsers on pages served from memory.
 class RealCefHost : public PageHost {
  public:
   RealCefHost(CefRefPtr<ConformanceClient> browserClient,
               CefRefPtr<PageServer> pageServer,
               std::string description);
 
-  // Registers the page server for both schemes; after CefInitialize.
-  void RegisterSchemeHandlers();
+  // Without a probe the audio check does not run here.
+  void SetAudioProbe(AudioProbe probe) { audio = std::move(probe); }
+
+  // Registers the page server for both schemes; after CefInitialize. False,
+  // with a diagnostic line, when CEF refused either.
+  bool RegisterSchemeHandlers();
 
   // PageHost methods:
   void OpenPage(const std::string& pageName,
@@ -122,6 +174,7 @@ class RealCefHost : public PageHost {
   CefRefPtr<ConformanceClient> client;
   CefRefPtr<PageServer> server;
   std::string description;
+  AudioProbe audio;
 };
 
 }  // namespace conformance
