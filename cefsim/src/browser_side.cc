@@ -158,7 +158,16 @@ class HostFrame : public CefFrame {
     BrowserSideFrame* parent = model->browser->FindFrame(model->parentId);
     return parent ? new HostFrame(parent) : nullptr;
   }
-  CefString GetURL() override { return model->url; }
+  CefString GetURL() override {
+    // CEF refreshes a kept frame's URL when a navigation commits in it; a
+    // detached or crashed frame keeps its last one.
+    if (!model->detached && !model->noRenderFrame && model->side) {
+      if (CefRefPtr<CefFrame> live = model->side->renderer().Frame(model->id)) {
+        model->url = live->GetURL().ToString();
+      }
+    }
+    return model->url;
+  }
   CefRefPtr<CefBrowser> GetBrowser() override {
     return model->browser ? WrapHostBrowser(model->browser.get()) : nullptr;
   }
@@ -411,11 +420,7 @@ void BrowserSide::SyncFrames() {
     }
     for (const std::string& frameId : FrameIds(rendererBrowser)) {
       // Looked up each time: the handlers called below run host code.
-      if (BrowserSideFrame* known = browser->FindFrame(frameId)) {
-        // CEF refreshes a kept frame's URL when a navigation commits in it.
-        if (CefRefPtr<CefFrame> rendererFrame = process.Frame(frameId)) {
-          known->url = rendererFrame->GetURL().ToString();
-        }
+      if (browser->FindFrame(frameId)) {
         continue;
       }
       CefRefPtr<BrowserSideFrame> frame = MakeFrame(browser.get(), frameId);
