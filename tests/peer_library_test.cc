@@ -394,12 +394,14 @@ TEST_F(PeerLibraryTest, GoneFramesAreForgottenOnceNothingRefersToThem) {
 // they detach; then they too are forgotten.
 TEST_F(PeerLibraryTest, ACrashedFrameStaysGoneUntilItDetaches) {
   CefRefPtr<CefFrame> main = HostFrame();
+  // Refusals settle later: the record outlives the calls.
+  Settled refused;
   harness->TerminateRenderer();
-  EXPECT_EQ(peer.CallPage(main, "v", nullptr, Settled().Callback()),
+  EXPECT_EQ(peer.CallPage(main, "v", nullptr, refused.Callback()),
             SendStatus::kFrameGone);
   harness->CloseBrowser(browserId);
   EXPECT_EQ(client->events.back(), "detached " + frameId);
-  EXPECT_EQ(peer.CallPage(main, "v", nullptr, Settled().Callback()),
+  EXPECT_EQ(peer.CallPage(main, "v", nullptr, refused.Callback()),
             SendStatus::kFrameGone);
 }
 
