@@ -542,10 +542,13 @@ void BrowserSide::NotifyLoadStart(BrowserSideBrowser* browser,
   if (CefRefPtr<CefFrame> rendererFrame = process.Frame(frame->id)) {
     frame->url = rendererFrame->GetURL().ToString();
   }
-  // Read on every notification, as CEF does.
-  if (!browser->client) {
+  // A browser created through CefBrowserHost loads through the browser
+  // process, which reports its loads itself; the initial about:blank of a
+  // new frame gets no OnLoadStart there, as in CEF.
+  if (!browser->client || hostDelegate) {
     return;
   }
+  // Read on every notification, as CEF does.
   if (CefRefPtr<CefLoadHandler> handler = browser->client->GetLoadHandler()) {
     CefRefPtr<BrowserSideFrame> keepFrame = frame;
     handler->OnLoadStart(WrapHostBrowser(browser), new HostFrame(keepFrame),
