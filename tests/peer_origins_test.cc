@@ -85,12 +85,7 @@ TEST(PeerOriginsTest, OnlyAllowsTheNamedOriginsAndNeverAnOpaqueOne) {
 class PeerOriginTest : public PeerLibraryTest {
  protected:
   void SetUp() override {
-    nextCallId = 0;
-    application = new CefLauncherApplication();
-    harness = std::make_unique<cefsim::RendererHarness>(application);
-    client = new PeerTestClient(peer);
-    harness->SetClient(client);
-    peer.SetLogSink([this](const std::string& line) { log.push_back(line); });
+    StartRenderer();
     cefsim::FrameSpec game;
     game.url = "cef://ui/index.html";
     cefsim::FrameSpec ad;

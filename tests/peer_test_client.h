@@ -60,15 +60,21 @@ class PeerTestClient : public cefsim::PeerClient {
 class PeerLibraryTest : public testing::Test {
  protected:
   void SetUp() override {
+    StartRenderer();
+    cefsim::BrowserInfo info = harness->OpenBrowser();
+    browserId = info.id;
+    frameId = info.frameIds.front();
+  }
+
+  // A simulated renderer whose browsers' messages reach the peer, and a log
+  // of what the peer reported.
+  void StartRenderer() {
     nextCallId = 0;
     application = new CefLauncherApplication();
     harness = std::make_unique<cefsim::RendererHarness>(application);
     client = new PeerTestClient(peer);
     harness->SetClient(client);
     peer.SetLogSink([this](const std::string& line) { log.push_back(line); });
-    cefsim::BrowserInfo info = harness->OpenBrowser();
-    browserId = info.id;
-    frameId = info.frameIds.front();
   }
 
   void TearDown() override {
