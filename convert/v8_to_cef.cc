@@ -171,9 +171,14 @@ class OutgoingConversion {
     if (!keysIterator || !valuesIterator) {
       return;
     }
-    StoreCollection(from->ExecuteFunction(arrayConstructor, {keysIterator}),
-                    from->ExecuteFunction(arrayConstructor, {valuesIterator}),
-                    depth, result);
+    // Keys first, then values: separate statements, because the order in
+    // which a call's arguments are evaluated is the compiler's choice and
+    // the page can observe it.
+    CefRefPtr<CefV8Value> keys =
+        from->ExecuteFunction(arrayConstructor, {keysIterator});
+    CefRefPtr<CefV8Value> values =
+        from->ExecuteFunction(arrayConstructor, {valuesIterator});
+    StoreCollection(keys, values, depth, result);
   }
 
   void ConvertPlainObject(const CefRefPtr<CefV8Value>& object,
@@ -189,10 +194,12 @@ class OutgoingConversion {
     if (!keysFunction || !valuesFunction) {
       return;
     }
-    StoreCollection(
-        keysFunction->ExecuteFunction(objectConstructor, {object}),
-        valuesFunction->ExecuteFunction(objectConstructor, {object}), depth,
-        result);
+    // Keys first, then values, as for a Map.
+    CefRefPtr<CefV8Value> keys =
+        keysFunction->ExecuteFunction(objectConstructor, {object});
+    CefRefPtr<CefV8Value> values =
+        valuesFunction->ExecuteFunction(objectConstructor, {object});
+    StoreCollection(keys, values, depth, result);
   }
 
   // Writes the keyed form of two collected arrays. Anything but two arrays

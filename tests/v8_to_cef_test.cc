@@ -384,3 +384,34 @@ TEST_F(OutgoingTest, EmptyContextMakesCollectionsNull) {
 }
 
 }  // namespace
+
+namespace {
+
+// The page sees the conversion's calls: keys are always collected before
+// values, whatever order the compiler evaluates call arguments in.
+TEST_F(OutgoingTest, KeysAreCollectedBeforeValues) {
+  Run(R"JS(
+    window.calls = [];
+    const keys = Object.keys, values = Object.values, from = Array.from;
+    Object.keys = (o) => { calls.push('Object.keys'); return keys(o); };
+    Object.values = (o) => { calls.push('Object.values'); return values(o); };
+    Array.from = (it) => { calls.push('from ' + it.tag); return from(it); };
+  )JS");
+  Convert("({a: 1})");
+  Convert(R"JS((() => {
+    const map = new Map([[1, 2]]);
+    map.keys = function () {
+      const it = Map.prototype.keys.call(this); it.tag = 'keys'; return it;
+    };
+    map.values = function () {
+      const it = Map.prototype.values.call(this); it.tag = 'values'; return it;
+    };
+    return map;
+  })())JS");
+  CefRefPtr<CefV8Value> calls = Run("calls.join(', ')");
+  ASSERT_TRUE(calls);
+  EXPECT_EQ(calls->GetStringValue().ToString(),
+            "Object.keys, Object.values, from keys, from values");
+}
+
+}  // namespace

@@ -436,9 +436,9 @@
       if (keysIterator === kNoValue || valuesIterator === kNoValue) {
         return null;
       }
-      // The renderer collects the values before the keys.
-      const values = executeFunction(from, arrayConstructor, [valuesIterator]);
+      // Keys first, then values, as the renderer collects them.
       const keys = executeFunction(from, arrayConstructor, [keysIterator]);
+      const values = executeFunction(from, arrayConstructor, [valuesIterator]);
       return this.storeCollection(keys, values, depth);
     }
 
@@ -452,8 +452,8 @@
       if (keysFunction === kNoValue || valuesFunction === kNoValue) {
         return null;
       }
-      const values = executeFunction(valuesFunction, objectConstructor, [object]);
       const keys = executeFunction(keysFunction, objectConstructor, [object]);
+      const values = executeFunction(valuesFunction, objectConstructor, [object]);
       return this.storeCollection(keys, values, depth);
     }
 
