@@ -98,14 +98,14 @@ std::vector<uint8_t> HexBytes(const std::string& hex) {
   return bytes;
 }
 
-CefRefPtr<CefValue> GameValue(const CefRefPtr<CefV8Value>& spec);
+CefRefPtr<CefValue> GameValue(const CefRefPtr<CefV8Value>& described);
 
-CefRefPtr<CefListValue> GameList(const CefRefPtr<CefV8Value>& specs) {
+CefRefPtr<CefListValue> GameList(const CefRefPtr<CefV8Value>& described) {
   CefRefPtr<CefListValue> list = CefListValue::Create();
-  const int length = specs->GetArrayLength();
+  const int length = described->GetArrayLength();
   list->SetSize(static_cast<size_t>(length));
   for (int i = 0; i < length; ++i) {
-    list->SetValue(static_cast<size_t>(i), GameValue(specs->GetValue(i)));
+    list->SetValue(static_cast<size_t>(i), GameValue(described->GetValue(i)));
   }
   return list;
 }
@@ -135,14 +135,14 @@ CefRefPtr<CefDictionaryValue> Keyed(const CefRefPtr<CefV8Value>& pairs,
 }
 
 // A message value from the table's notation (see cases.json "about").
-CefRefPtr<CefValue> GameValue(const CefRefPtr<CefV8Value>& spec) {
+CefRefPtr<CefValue> GameValue(const CefRefPtr<CefV8Value>& described) {
   CefRefPtr<CefValue> value = CefValue::Create();
-  if (!spec || spec->IsNull()) {
+  if (!described || described->IsNull()) {
     value->SetNull();
-  } else if (Has(spec, "int")) {
-    value->SetInt(spec->GetValue("int")->GetIntValue());
-  } else if (Has(spec, "double")) {
-    CefRefPtr<CefV8Value> number = spec->GetValue("double");
+  } else if (Has(described, "int")) {
+    value->SetInt(described->GetValue("int")->GetIntValue());
+  } else if (Has(described, "double")) {
+    CefRefPtr<CefV8Value> number = described->GetValue("double");
     if (number->IsString()) {
       const std::string text = number->GetStringValue().ToString();
       value->SetDouble(text == "-0"         ? -0.0
@@ -152,32 +152,32 @@ CefRefPtr<CefValue> GameValue(const CefRefPtr<CefV8Value>& spec) {
     } else {
       value->SetDouble(number->GetDoubleValue());
     }
-  } else if (Has(spec, "bool")) {
-    value->SetBool(spec->GetValue("bool")->GetBoolValue());
-  } else if (Has(spec, "string")) {
-    value->SetString(spec->GetValue("string")->GetStringValue());
-  } else if (Has(spec, "binary")) {
+  } else if (Has(described, "bool")) {
+    value->SetBool(described->GetValue("bool")->GetBoolValue());
+  } else if (Has(described, "string")) {
+    value->SetString(described->GetValue("string")->GetStringValue());
+  } else if (Has(described, "binary")) {
     const std::vector<uint8_t> bytes =
-        HexBytes(spec->GetValue("binary")->GetStringValue().ToString());
+        HexBytes(described->GetValue("binary")->GetStringValue().ToString());
     value->SetBinary(CefBinaryValue::Create(bytes.data(), bytes.size()));
-  } else if (Has(spec, "list")) {
-    value->SetList(GameList(spec->GetValue("list")));
-  } else if (Has(spec, "map")) {
-    value->SetDictionary(Keyed(spec->GetValue("map"), false));
-  } else if (Has(spec, "object")) {
-    value->SetDictionary(Keyed(spec->GetValue("object"), true));
-  } else if (Has(spec, "dict")) {
+  } else if (Has(described, "list")) {
+    value->SetList(GameList(described->GetValue("list")));
+  } else if (Has(described, "map")) {
+    value->SetDictionary(Keyed(described->GetValue("map"), false));
+  } else if (Has(described, "object")) {
+    value->SetDictionary(Keyed(described->GetValue("object"), true));
+  } else if (Has(described, "dict")) {
     CefRefPtr<CefDictionaryValue> dictionary = CefDictionaryValue::Create();
-    CefRefPtr<CefV8Value> pairs = spec->GetValue("dict");
+    CefRefPtr<CefV8Value> pairs = described->GetValue("dict");
     for (int i = 0; i < pairs->GetArrayLength(); ++i) {
       CefRefPtr<CefV8Value> pair = pairs->GetValue(i);
       dictionary->SetValue(pair->GetValue(0)->GetStringValue(),
                            GameValue(pair->GetValue(1)));
     }
     value->SetDictionary(dictionary);
-  } else if (Has(spec, "nest")) {
-    value = GameValue(spec->GetValue("in"));
-    for (int i = spec->GetValue("nest")->GetIntValue(); i > 0; --i) {
+  } else if (Has(described, "nest")) {
+    value = GameValue(described->GetValue("in"));
+    for (int i = described->GetValue("nest")->GetIntValue(); i > 0; --i) {
       CefRefPtr<CefListValue> list = CefListValue::Create();
       list->SetValue(0, value);
       value = CefValue::Create();

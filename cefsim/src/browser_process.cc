@@ -332,10 +332,10 @@ class BrowserProcess : public BrowserHostDelegate {
   }
 
   void OpenBrowser(CefRefPtr<CefClient> client, const std::string& url) {
-    FrameSpec spec;
-    spec.url = "about:blank";
-    spec.runsScript = false;
-    const BrowserInfo info = renderer->OpenBrowser({spec});
+    FrameSpec blank;
+    blank.url = "about:blank";
+    blank.runsScript = false;
+    const BrowserInfo info = renderer->OpenBrowser({blank});
     browsers[info.id] = HostedBrowser{client, url, false};
     side->SetClient(client);
     side->BrowserOpened(info.id);

@@ -37,35 +37,35 @@ async function playGame(stepsJson) {
   // As JSON text: the protocol's own transfer would lose -0.
   const steps = JSON.parse(stepsJson);
   const { wire, messageText, deliver, callPageWire } = squirrelGame.internals;
-  function value(spec) {
-    if (spec === null) return wire.null();
-    if ("int" in spec) return wire.int(spec.int);
-    if ("double" in spec) {
+  function value(described) {
+    if (described === null) return wire.null();
+    if ("int" in described) return wire.int(described.int);
+    if ("double" in described) {
       const named = { "-0": -0, NaN: NaN, Infinity: Infinity, "-Infinity": -Infinity };
-      return wire.double(typeof spec.double === "string" ? named[spec.double] : spec.double);
+      return wire.double(typeof described.double === "string" ? named[described.double] : described.double);
     }
-    if ("bool" in spec) return wire.bool(spec.bool);
-    if ("string" in spec) return wire.string(spec.string);
-    if ("binary" in spec) {
-      const bytes = new Uint8Array(spec.binary.length / 2);
-      for (let i = 0; i < bytes.length; i++) bytes[i] = parseInt(spec.binary.substr(i * 2, 2), 16);
+    if ("bool" in described) return wire.bool(described.bool);
+    if ("string" in described) return wire.string(described.string);
+    if ("binary" in described) {
+      const bytes = new Uint8Array(described.binary.length / 2);
+      for (let i = 0; i < bytes.length; i++) bytes[i] = parseInt(described.binary.substr(i * 2, 2), 16);
       return wire.binary(bytes);
     }
-    if ("list" in spec) return wire.list(spec.list.map(value));
-    if ("map" in spec || "object" in spec) {
-      const pairs = spec.map || spec.object;
-      const entries = [["keys", wire.list(pairs.map(([key]) => ("object" in spec ? wire.string(key) : value(key))))],
+    if ("list" in described) return wire.list(described.list.map(value));
+    if ("map" in described || "object" in described) {
+      const pairs = described.map || described.object;
+      const entries = [["keys", wire.list(pairs.map(([key]) => ("object" in described ? wire.string(key) : value(key))))],
                        ["values", wire.list(pairs.map(([, entry]) => value(entry)))]];
-      if ("object" in spec) entries.push(["isObject", wire.bool(true)]);
+      if ("object" in described) entries.push(["isObject", wire.bool(true)]);
       return wire.dictionary(entries);
     }
-    if ("dict" in spec) return wire.dictionary(spec.dict.map(([key, entry]) => [key, value(entry)]));
-    if ("nest" in spec) {
-      let made = value(spec.in);
-      for (let i = 0; i < spec.nest; i++) made = wire.list([made]);
+    if ("dict" in described) return wire.dictionary(described.dict.map(([key, entry]) => [key, value(entry)]));
+    if ("nest" in described) {
+      let made = value(described.in);
+      for (let i = 0; i < described.nest; i++) made = wire.list([made]);
       return made;
     }
-    throw new Error(`unknown value ${JSON.stringify(spec)}`);
+    throw new Error(`unknown value ${JSON.stringify(described)}`);
   }
   const lists = [];
   let nextGameCallId = 0;
